@@ -1,0 +1,30 @@
+# Warnings and sanitizers for every target of the project.
+add_compile_options(-Wall -Wextra)
+if(CORVID_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(CORVID_SANITIZE)
+  add_compile_options(-fsanitize=${CORVID_SANITIZE} -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=${CORVID_SANITIZE})
+  if(CORVID_SANITIZE MATCHES "undefined")
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
+endif()
+
+# cv_library(NAME LIBS...): one static library per subsystem folder, made
+# of every .cpp file of the folder.
+function(cv_library name)
+  cmake_parse_arguments(CV "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${CV_LIBS})
+  else()
+    # A folder that holds only headers so far.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${CV_LIBS})
+  endif()
+endfunction()
