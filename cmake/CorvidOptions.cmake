@@ -1,3 +1,10 @@
+# Compiler cache, when the machine has one.
+find_program(CORVID_CCACHE ccache)
+if(CORVID_CCACHE)
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${CORVID_CCACHE})
+  set(CMAKE_C_COMPILER_LAUNCHER ${CORVID_CCACHE})
+endif()
+
 # Warnings and sanitizers for every target of the project.
 add_compile_options(-Wall -Wextra)
 if(CORVID_WERROR)
