@@ -19,6 +19,14 @@ if(CORVID_SANITIZE)
   endif()
 endif()
 
+if(CORVID_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "CORVID_BUILD_FUZZ needs clang (CC=clang CXX=clang++)")
+  endif()
+  # Coverage feedback for the fuzzers from all library code.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # cv_library(NAME LIBS...): one static library per subsystem folder, made
 # of every .cpp file of the folder.
 function(cv_library name)
