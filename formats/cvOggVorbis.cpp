@@ -53,8 +53,9 @@ void Interpret(const std::string& text, std::string (&slots)[kSlotCount]) {
 }
 
 // Entry 0 is the vendor string, entries 1 .. count the comments; every entry
-// is a 32-bit length and that many bytes. A short read ends the walk, so a
-// count larger than the file holds stops at the end of the file.
+// is a 32-bit length and that many bytes, of which the first 250 are read.
+// A short read ends the walk, so a count larger than the file holds stops at
+// the end of the file.
 void ReadComments(TReadFile& file, int64_t pos, std::string (&slots)[kSlotCount]) {
   int32_t count = 0;
   for (int64_t entry = 0; entry == 0 || count >= entry; ++entry) {
@@ -63,19 +64,11 @@ void ReadComments(TReadFile& file, int64_t pos, std::string (&slots)[kSlotCount]
     const uint32_t length = GetLE32(lb);
     const int64_t q = pos + 4;
     const size_t want = std::min<size_t>(length, kMaxCommentBytes);
-    if (want == 0) {  // an empty entry changes nothing
-      pos = q;
-      if (entry == 0) {
-        uint8_t cb[4];
-        if (file.ReadAt(pos, cb, 4) != 4) return;
-        count = static_cast<int32_t>(GetLE32(cb));
-        pos += 4;
-      }
-      continue;
+    if (want > 0) {  // an empty entry changes nothing
+      char buffer[kMaxCommentBytes] = {};
+      if (file.ReadAt(q, buffer, want) != want) return;
+      Interpret(TrimText(std::string_view(buffer, kMaxCommentBytes)), slots);
     }
-    char buffer[kMaxCommentBytes] = {};
-    if (file.ReadAt(q, buffer, want) != want) return;
-    Interpret(TrimText(std::string_view(buffer, kMaxCommentBytes)), slots);
     pos = q + length;
     if (entry == 0) {
       uint8_t cb[4];
@@ -133,9 +126,23 @@ void TOGGFile::Clear() {
 }
 
 bool TOGGFile::ReadFileInfo(const std::string& FileName) {
+  TFileByteSource source(FileName);
+  if (!source.IsOpen()) {
+    Clear();
+    throw EInOutError(source.OpenError(), FileName);
+  }
+  return ReadFileInfo(source);
+}
+
+bool TOGGFile::ReadFileInfo(std::span<const uint8_t> FileBytes) {
+  TMemoryByteSource source(FileBytes);
+  return ReadFileInfo(source);
+}
+
+bool TOGGFile::ReadFileInfo(TByteSource& Source) {
   Clear();
-  TReadFile file;
-  if (int error = file.Open(FileName); error != 0) throw EInOutError(error, FileName);
+  if (!Source.IsOpen()) return false;
+  TReadFile file(Source);
 
   const int64_t fileSize = file.Size();
   const int64_t id3 = ReadID3v2Size(file);

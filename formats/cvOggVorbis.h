@@ -16,7 +16,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+
+#include "formats/cvByteSource.h"
 
 namespace cv {
 
@@ -31,6 +34,9 @@ class TOGGFile {
   // identification header were recognised (the fields are then filled).
   // Throws EInOutError when the file cannot be opened.
   bool ReadFileInfo(const std::string& FileName);
+  // The same over an opened source, or over the bytes of a whole file.
+  bool ReadFileInfo(TByteSource& Source);
+  bool ReadFileInfo(std::span<const uint8_t> FileBytes);
 
   // Playing time in Sectors: from Samples / SampleRate when the last page
   // gave a granule position, else from the nominal bit rate.

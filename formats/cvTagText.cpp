@@ -1,29 +1,7 @@
 #include "formats/cvTagText.h"
 
-#include <charconv>
 
 namespace cv {
-namespace {
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-}  // namespace
 
 std::string TrimText(std::string_view Text) {
   size_t b = 0, e = Text.size();
@@ -37,25 +15,6 @@ std::u16string TrimText16(std::u16string_view Text) {
   while (b < e && Text[b] <= 0x20) ++b;
   while (e > b && Text[e - 1] <= 0x20) --e;
   return std::u16string(Text.substr(b, e - b));
-}
-
-std::string Utf16ToUtf8(std::u16string_view Text) {
-  std::string out;
-  out.reserve(Text.size() * 3);
-  for (size_t i = 0; i < Text.size(); ++i) {
-    uint32_t u = Text[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < Text.size() && Text[i + 1] >= 0xDC00 &&
-        Text[i + 1] <= 0xDFFF) {
-      uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (Text[i + 1] - 0xDC00u);
-      AppendUtf8(out, cp);
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, u);
-    }
-  }
-  return out;
 }
 
 std::string Utf8ValidPrefix(std::string_view Text) {

@@ -1,5 +1,5 @@
-// Text and number helpers shared by the header readers: trimming, UTF-16
-// and UTF-8 decoding into UTF-8 strings, decimal conversion, little-endian
+// Text and number helpers of the WAV, WMA and Ogg readers: trimming, UTF-8
+// validation, decimal conversion, little-endian
 // field access over byte buffers, and the conversion of a playing time in
 // milliseconds into Sectors.
 //
@@ -21,10 +21,6 @@ std::string TrimText(std::string_view Text);
 
 // Same for UTF-16 code units (every unit <= 0x20).
 std::u16string TrimText16(std::u16string_view Text);
-
-// UTF-16 code units to UTF-8. An unpaired surrogate becomes U+FFFD; a zero
-// unit is kept as U+0000 (callers trim before converting).
-std::string Utf16ToUtf8(std::u16string_view Text);
 
 // Decodes UTF-8 as far as it is valid: a byte that does not start a valid
 // sequence (bad lead byte, bad continuation byte, overlong form, surrogate,

@@ -36,9 +36,23 @@ void TWAVfile::Clear() {
 }
 
 bool TWAVfile::ReadFileInfo(const std::string& FileName) {
+  TFileByteSource source(FileName);
+  if (!source.IsOpen()) {
+    Clear();
+    return false;
+  }
+  return ReadFileInfo(source);
+}
+
+bool TWAVfile::ReadFileInfo(std::span<const uint8_t> FileBytes) {
+  TMemoryByteSource source(FileBytes);
+  return ReadFileInfo(source);
+}
+
+bool TWAVfile::ReadFileInfo(TByteSource& Source) {
   Clear();
-  TReadFile file;
-  if (file.Open(FileName) != 0) return false;
+  if (!Source.IsOpen()) return false;
+  TReadFile file(Source);
   const int64_t diskSize = file.Size();
   if (diskSize < kMinFileSize) return false;
 

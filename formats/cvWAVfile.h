@@ -15,7 +15,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+
+#include "formats/cvByteSource.h"
 
 namespace cv {
 
@@ -30,6 +33,9 @@ class TWAVfile {
   // opened and holds at least 40 bytes, whether or not it is a usable WAV
   // file; Valid tells whether it is (the fields are filled only then).
   bool ReadFileInfo(const std::string& FileName);
+  // The same over an opened source, or over the bytes of a whole file.
+  bool ReadFileInfo(TByteSource& Source);
+  bool ReadFileInfo(std::span<const uint8_t> FileBytes);
 
   // Playing time in Sectors (1/75 s): from SampleCount / SampleRate when a
   // fact chunk gave a sample count, else from DataSize / BytesPerSecond.

@@ -6,6 +6,7 @@
 
 #include "formats/cvReadFile.h"
 #include "formats/cvTagText.h"
+#include "formats/cvUnicode.h"
 
 namespace cv {
 namespace {
@@ -128,7 +129,7 @@ void ReadExtendedContentDescription(TCursor& c, THeaderSummary& s) {
     }
     std::u16string value = c.String(valueLength);
     if (c.Failed) return;
-    const std::string key = UpperAscii(Utf16ToUtf8(TrimText16(name)));
+    const std::string key = UpperAscii(UTF16ToUTF8(TrimText16(name)));
     for (const auto& d : kDescriptorNames)
       if (key == d.Name) s.Slots[d.Target] = value;
   }
@@ -174,7 +175,7 @@ bool WalkHeader(TReadFile& file, THeaderSummary& s) {
   return true;
 }
 
-std::string SlotText(const THeaderSummary& s, Slot slot) { return Utf16ToUtf8(TrimText16(s.Slots[slot])); }
+std::string SlotText(const THeaderSummary& s, Slot slot) { return UTF16ToUTF8(TrimText16(s.Slots[slot])); }
 
 }  // namespace
 
@@ -200,9 +201,23 @@ void TWMAfile::Clear() {
 }
 
 bool TWMAfile::ReadFileInfo(const std::string& FileName) {
+  TFileByteSource source(FileName);
+  if (!source.IsOpen()) {
+    Clear();
+    return false;
+  }
+  return ReadFileInfo(source);
+}
+
+bool TWMAfile::ReadFileInfo(std::span<const uint8_t> FileBytes) {
+  TMemoryByteSource source(FileBytes);
+  return ReadFileInfo(source);
+}
+
+bool TWMAfile::ReadFileInfo(TByteSource& Source) {
   Clear();
-  TReadFile file;
-  if (file.Open(FileName) != 0) return false;
+  if (!Source.IsOpen()) return false;
+  TReadFile file(Source);
   THeaderSummary s;
   s.FileSize = file.Size();
   if (!WalkHeader(file, s)) return false;

@@ -13,7 +13,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+
+#include "formats/cvByteSource.h"
 
 namespace cv {
 
@@ -29,6 +32,9 @@ class TWMAfile {
   // ASF); Valid tells whether the values are plausible. On False or an
   // implausible header every field stays cleared.
   bool ReadFileInfo(const std::string& FileName);
+  // The same over an opened source, or over the bytes of a whole file.
+  bool ReadFileInfo(TByteSource& Source);
+  bool ReadFileInfo(std::span<const uint8_t> FileBytes);
 
   bool Valid = false;
   // Size of the file in bytes. 64 bits wide, so that the duration of files
