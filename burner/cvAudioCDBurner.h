@@ -1,0 +1,150 @@
+// TKAudioCDBurner: the single entry point of the burning library.
+//
+// A front end owns one instance and uses it to list and select drives, probe
+// audio files, fill the track list, burn it as an audio CD (Track-At-Once),
+// erase a rewritable disc, eject and load the tray, query the free space and
+// poll status, progress and the read-once error text.
+//
+// Owner and threads: every operation is called from one thread, the front
+// end's GUI thread (the command-line tool's main thread). Burn and Erase start
+// worker threads owned by the component (cache and write threads, or the
+// erase thread); the getters of status and progress read atomics the workers
+// write and may be polled at any time. While a worker runs, every operation
+// that sends a drive command or changes the track list is refused: it answers
+// False (or -1, or 0 for GetMediumType's "none") and TakeLastError answers
+// beBusy ("BURNER BUSY"). OnWriteDone and OnEraseDone are raised through the
+// dispatcher, exactly once per started burn or erase. The destructor stops
+// and joins the workers; it never waits on the GUI thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "burner/cvBurnTypes.h"
+
+namespace cv {
+
+class TSCSIDevice;
+struct TAudioFiles;
+struct TEraseJob;
+struct TBurnerHooks;
+
+class TKAudioCDBurner {
+ public:
+  TKAudioCDBurner();
+  ~TKAudioCDBurner();
+  TKAudioCDBurner(const TKAudioCDBurner&) = delete;
+  TKAudioCDBurner& operator=(const TKAudioCDBurner&) = delete;
+
+  // Raised at the end of every burn that Burn started (Burn answered True),
+  // with WithError True when the burn failed or was incomplete. Assign while
+  // idle; a running burn keeps the handler it started with.
+  TWriteDoneEvent OnWriteDone;
+  // Raised at the end of every erase that Erase started.
+  TEraseDoneEvent OnEraseDone;
+
+  // 1. Number of drives found by FindDevices.
+  std::uint8_t GetDeviceCount() const;
+  // 2. List text of drive Index; empty when Index is out of range.
+  std::string GetDeviceName(std::uint8_t Index) const;
+  // 3. Kinds the installed codecs decode: bit k set for TAudioFileKind k
+  //    (WAV 0x02, WMA 0x04, MP3 0x08, OGG 0x10).
+  std::uint8_t GetSupportedKinds();
+  // 4. Makes drive Index the one every later command addresses.
+  bool SelectDevice(std::uint8_t Index);
+  // 5. Identifies FileName and measures it by decoding it completely: its
+  //    length in sectors (0 when not audio or unreadable). Sets
+  //    GetLastFileKind. Safe during a burn (decodes on the calling thread with
+  //    its own decoder).
+  std::int32_t GetFileLength(const std::string& FileName);
+  // 6. Kind found by the last GetFileLength (0 when not recognised).
+  std::uint8_t GetLastFileKind() const;
+  // 7./8. Opens / closes the tray.
+  bool EjectMedium(bool Immediate);
+  bool LoadMedium(bool Immediate);
+  // 9. Discovers the drives (real drives first, then the virtual recorder).
+  void FindDevices();
+  // 10. Empties the track list and resets the burn record.
+  bool ClearTracks();
+  // 11. Checks everything (tracks, files, medium, free space) without writing,
+  //     prepares the drive, primes the cache and starts the write thread.
+  //     False when it refused or could not start: nothing was written,
+  //     OnWriteDone is not raised, TakeLastError says why.
+  bool Burn();
+  // 12. Starts blanking (CD-RW, DVD-RW) or formatting (DVD+RW, DVD-RAM).
+  //     False when the drive is not ready (no disc, tray open): no event.
+  bool Erase(bool Quick);
+  // 13. TBurnStatus: the erase status while an erase runs, else the burn's.
+  std::uint8_t GetStatus() const;
+  // 14. 1-based number of the track being written (low byte).
+  std::uint8_t GetCurrentTrack() const;
+  // 15. The pending error code (the burn record's, else the drive's last
+  //     sense code), then clears it: a second call answers 0.
+  std::int32_t TakeLastError();
+  // 16. The message of TakeLastError.
+  std::string GetErrorText();
+  // 17. Appends a track: FileName with LengthSectors (as GetFileLength gave
+  //     it; 0 makes AddTrack measure the file) and a pause of PauseSectors
+  //     before it. False when the file is not audio, too long, or the list is
+  //     full (99 tracks).
+  bool AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors);
+  // 18. Sets the decode-ahead cache size in bytes; answers the size stored.
+  std::int32_t SetCacheSize(std::int32_t Bytes);
+  // 19. Free sectors on the inserted disc (0 on a closed disc), -1 on error.
+  std::int32_t GetFreeSpace();
+  // 20. Sectors the burn will write (progress maximum).
+  std::int32_t GetTotalSectors() const;
+  // 21. Sectors written so far in this burn (progress position).
+  std::int32_t GetSectorsWritten() const;
+  // 22. Flushes the drive's write cache.
+  bool SynchronizeCache(bool Immediate);
+
+  // Beyond the operations above, for the front ends:
+
+  // Runs completion events on the GUI thread (see TDispatcher). Without one
+  // the events run on the worker thread that raises them. Set while idle.
+  void SetDispatcher(TDispatcher dispatcher);
+  // The beep at the end of a burn; none by default. Set while idle.
+  void SetBeep(TBeepHook beep);
+  // Status change notifications (see TStatusObserver). Set while idle.
+  void SetStatusObserver(TStatusObserver observer);
+  // The engine's waits (see TBurnTimings). Set while idle.
+  void SetTimings(const TBurnTimings& timings);
+  TBurnTimings GetTimings() const;
+
+  // True while a burn or an erase runs (from Burn/Erase until the worker has
+  // ended).
+  bool IsBusy() const;
+  // The node path of drive Index ("/dev/sr0", or "virtual" for the virtual
+  // recorder); empty when Index is out of range.
+  std::string GetDevicePath(std::uint8_t Index) const;
+  // Index of the selected drive, -1 before SelectDevice.
+  std::int32_t GetSelectedDevice() const;
+  // Medium code of the inserted disc (0 none; see MediumTypeName), or -1
+  // when refused (busy, no drive selected).
+  std::int32_t GetMediumType();
+  // Drive buffer figures last read by the write thread (bytes); 0 when the
+  // drive does not report them.
+  std::uint32_t GetBufferLength() const;
+  std::uint32_t GetBufferFree() const;
+  // Number of tracks in the list.
+  std::int32_t GetTrackCount() const;
+
+ private:
+  void SetError(std::int32_t code);
+  bool RefuseWhenBusy();
+  void JoinFinishedWorkers();
+
+  std::unique_ptr<TAudioFiles> Files;      // the burn record
+  std::unique_ptr<TSCSIDevice> Device;     // the device object
+  std::unique_ptr<TEraseJob> EraseJob;     // erase state and thread
+  std::unique_ptr<TBurnerHooks> Hooks;     // dispatcher, beep, observer, timings
+  std::uint8_t LastFileKind = 0;
+  std::int32_t SelectedIndex = -1;
+  std::vector<std::string> DeviceNames;    // copies of the device list
+  std::vector<std::string> DevicePaths;
+};
+
+}  // namespace cv
