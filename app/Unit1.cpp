@@ -22,7 +22,6 @@
 #include <QVBoxLayout>
 
 #include "burner/cvBurnTypes.h"
-#include "device/cvSCSILib.h"
 
 namespace cv {
 namespace {
@@ -36,7 +35,9 @@ constexpr int kMp3Kinds = 8;                // TAudioFileKinds bit of afMP3
 // Paths travel to the library as the file system's bytes.
 std::string FileNameBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-QString MSFText(std::int32_t sectors) { return QString::fromStdString(SectorsToMSFText(sectors)); }
+QString MSFText(std::int32_t sectors) {
+  return QString::asprintf("%2.2d:%2.2d:%2.2d", sectors / 4500, (sectors / 75) % 60, sectors % 75);
+}
 
 // Turns "description|mask|description|mask..." into Qt's name filters,
 // "description (pattern pattern ...)". Masks are ';'-separated; each pattern
@@ -71,6 +72,10 @@ class TGridDelegate : public QStyledItemDelegate {
     painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
     painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
     painter->restore();
+  }
+  // A little room below the text, for descenders and the grid line.
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 3);
   }
 };
 
