@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "burner/cvBurnTypes.h"
+#include "device/cvSCSILib.h"
 
 namespace cv {
 namespace {
@@ -35,8 +36,9 @@ constexpr int kMp3Kinds = 8;                // TAudioFileKinds bit of afMP3
 // Paths travel to the library as the file system's bytes.
 std::string FileNameBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
+// The "mm:ss:ff" text of a sector count (negative counts show as 0).
 QString MSFText(std::int32_t sectors) {
-  return QString::asprintf("%2.2d:%2.2d:%2.2d", sectors / 4500, (sectors / 75) % 60, sectors % 75);
+  return QString::fromStdString(SectorsToMSFText(static_cast<std::uint32_t>(std::max(sectors, 0))));
 }
 
 // Turns "description|mask|description|mask..." into Qt's name filters,
@@ -476,7 +478,8 @@ void TForm1::Button1Click() {
     if (path.trimmed().isEmpty()) break;
     if (!kacdb.AddTrack(FileNameBytes(path), row->text(lcSectors).toInt(), kPauseSectors)) {
       // Burning the list without this track would lose it silently.
-      Label2->setText(QStringLiteral(" Inserting ") + path + QStringLiteral(" Failed !!!"));
+      Label2->setText(QStringLiteral("Burn Not Started! (") + QString::fromStdString(kacdb.GetErrorText()) +
+                      QStringLiteral(": ") + path + QLatin1Char(')'));
       kacdb.ClearTracks();
       SetJobRunning(false);
       return;
