@@ -1,0 +1,141 @@
+// TAudioFile: one audio file on its way to CD-DA PCM (44100 Hz, 16-bit
+// signed little-endian, two interleaved channels).
+//
+// Identification: the constructor tries the header readers in the fixed
+// order WMA, MP3, Ogg Vorbis, WAV; the first that accepts the file decides
+// FileKind and EstimatedLength. The file name's extension plays no part.
+// Every reader that was tried is kept (WMAFile, MP3File, OGGFile, WAVFile)
+// until the object is destroyed; the readers not reached stay null.
+//
+// Decoding: PrepareDecoding opens the conversion (one stage to CD PCM, or two
+// through an intermediate PCM format) and the file; DecodeBlock then reads and
+// converts one block per call until it returns -1 at the end of the file;
+// CalcLength decodes the whole file to measure LengthSectors. The conversion
+// streams belong to the object: several decoders may work at once (for
+// example a file measured while another is decoded for a burn), each on its
+// own thread.
+//
+// Owner: the creator (the track list to measure a file, the cache thread per
+// track, the burner component for SupportedKinds). An object is used by one
+// thread at a time; distinct objects share nothing mutable.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/cvMP3File.h"
+#include "formats/cvOggVorbis.h"
+#include "formats/cvWAVfile.h"
+#include "formats/cvWMAfile.h"
+
+namespace cv {
+
+// Kind of an audio file.
+enum TAudioFileKind : uint8_t { afNone = 0, afWAV = 1, afWMA = 2, afMP3 = 3, afOGG = 4 };
+
+// A set of kinds: kind n is bit n (WAV 0x02, WMA 0x04, MP3 0x08, OGG 0x10).
+using TAudioFileKinds = uint8_t;
+
+constexpr TAudioFileKinds KindBit(TAudioFileKind Kind) { return static_cast<TAudioFileKinds>(1u << Kind); }
+constexpr bool HasKind(TAudioFileKinds Kinds, TAudioFileKind Kind) { return (Kinds & KindBit(Kind)) != 0; }
+
+// "WAV", "WMA", "MP3", "OGG" or "none".
+const char* AudioFileKindName(TAudioFileKind Kind);
+
+class TAudioFile {
+ public:
+  // Detects the codecs (SupportedKinds), then, unless FileName is empty or
+  // only blanks and control characters, identifies the file: sets FileName
+  // (as given), FileKind and EstimatedLength. An unknown or damaged file
+  // gives afNone. A file that cannot be opened at all raises EInOutError
+  // (device/cvIOError.h) from the Ogg reader: the object is then not made.
+  explicit TAudioFile(const std::string& FileName);
+  // Frees the readers, then closes any decoding still open.
+  virtual ~TAudioFile();
+
+  TAudioFile(const TAudioFile&) = delete;
+  TAudioFile& operator=(const TAudioFile&) = delete;
+
+  // --- Decoding ---
+
+  // Opens the conversion, the file and the buffers. True: DecodeBlock may
+  // be called. At most once per object.
+  bool PrepareDecoding();
+  // Reads and converts one block. Returns OutputLength (0 or more) while the
+  // file has more data; -1 on the call that reaches the end of the file,
+  // whose PCM is still in OutputBuffer (OutputLength bytes).
+  int32_t DecodeBlock();
+  // Releases headers, buffers, streams and the file. Returns 0.
+  int32_t CloseDecoding();
+  // Decodes the whole file and sets LengthSectors (0 when decoding cannot be
+  // prepared). Always True.
+  bool CalcLength();
+  // Sets SupportedKinds from the codec drivers present.
+  void DetectCodecs();
+  // Writes a warning line for a non-zero result code.
+  void CheckResult(uint32_t Code);
+  // Writes one diagnostic line (standard output unless a log sink is set).
+  void WriteLog(const std::string& Msg);
+
+  // --- Fields ---
+
+  uint32_t LastResult = 0;     // result code of the latest codec call checked
+  uint32_t MaxFormatSize = 0;  // largest format block of any codec driver
+
+  // The header readers that the constructor tried, owned; null when not
+  // reached.
+  std::unique_ptr<TMP3File> MP3File;
+  std::unique_ptr<TOGGFile> OGGFile;
+  std::unique_ptr<TWAVfile> WAVFile;
+  std::unique_ptr<TWMAfile> WMAFile;
+
+  int32_t BlockSize = 0;          // file bytes read per DecodeBlock
+  int32_t OutputSize = 0;         // PCM bytes one source block can yield
+  uint32_t IntermediateSize = 0;  // intermediate PCM bytes per source block
+
+  struct TFileCloser {
+    void operator()(std::FILE* f) const noexcept {
+      if (f) std::fclose(f);
+    }
+  };
+  std::unique_ptr<std::FILE, TFileCloser> AudioData;  // the file, while decoding
+
+  // The conversion streams (SourceStream, PCMStream), their stream headers
+  // (SourceHeader, PCMHeader) and the format blocks (SourceFormat,
+  // SuggestedFormat, TargetFormat) are members of the decoding half, of the
+  // codec layer's types (decode/cvACM.h).
+
+  std::vector<uint8_t> SourceBuffer;        // 2 x BlockSize bytes
+  std::vector<uint8_t> IntermediateBuffer;  // IntermediateSize bytes (two stages)
+  std::vector<uint8_t> OutputBuffer;        // PCM of the last block
+  int32_t OutputLength = 0;                 // PCM bytes in OutputBuffer
+  bool TwoStage = false;                    // source -> PCM -> CD PCM
+
+  // Running totals since PrepareDecoding: file bytes read, intermediate and
+  // CD PCM bytes produced.
+  int64_t TotalRead = 0;
+  int64_t TotalIntermediate = 0;
+  int64_t TotalOutput = 0;
+
+  // Codec format tags 0x0055, 0x0160 and 0x6771 counted by DetectCodecs.
+  int32_t MP3CodecCount = 0;
+  int32_t WMACodecCount = 0;
+  int32_t VorbisCodecCount = 0;
+
+  std::string FileName;          // as given to the constructor
+  uint32_t EstimatedLength = 0;  // Sectors, the reader's DurationSectors
+  // Exact length in Sectors of the decoded PCM (CalcLength, or set by the
+  // caller). 32 bits: an audio CD track may last up to 79:59.
+  uint32_t LengthSectors = 0;
+  TAudioFileKind FileKind = afNone;
+  TAudioFileKinds SupportedKinds = 0;
+
+ private:
+  // Create steps 2 to 8: tries the readers in order.
+  void Identify();
+};
+
+}  // namespace cv
