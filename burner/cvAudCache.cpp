@@ -139,7 +139,7 @@ void TCacheThread::SetPriority(std::uint8_t priority) {
 TCacheThread::TStep TCacheThread::AfterChunk(std::stop_token& stop) {
   while (Files_.WriterTaking.load()) {
     if (Files_.AbortRequested.load() || stop.stop_requested()) {
-      Files_.ErrorCode = beDataNotPrepared;
+      Files_.RaiseError(beDataNotPrepared);
       return TStep::Stop;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -172,7 +172,7 @@ void TCacheThread::Execute(std::stop_token stop) {
   Fill_.Block = NewBlock();
 
   auto fail = [&](std::int32_t code) {
-    Files_.ErrorCode = code;
+    Files_.RaiseError(code);
     Files_.CacheFailed = true;
     Finish();
   };
@@ -232,7 +232,7 @@ void TCacheThread::Execute(std::stop_token stop) {
 
     // Fewer whole sectors than measured: the rest of the track is silence,
     // and the burn reports it (set before the writer can take the last block).
-    if (SectorsOf(decoded) < track.LengthSectors) Files_.ErrorCode = beTrackShort;
+    if (SectorsOf(decoded) < track.LengthSectors) Files_.RaiseError(beTrackShort);
     // Silence to the track's length: the partial last sector, a track below
     // the minimum length, or audio that ended early.
     while (stored < target) {

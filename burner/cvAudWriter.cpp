@@ -114,7 +114,7 @@ bool StartBurn(TAudioFiles& Files, TSCSIDevice& Device, TKAudioCDBurner* Sender,
       Files.CacheThread->Join();
     }
     ReleaseCache(Files);
-    if (code != beNone) Files.ErrorCode = code;
+    if (code != beNone) Files.RaiseError(code);
     Files.SetStatus(bsIdle);
     Files.Running = false;
     return false;
@@ -255,8 +255,8 @@ void TWriteThread::Execute(std::stop_token stop) {
   // The error text names the failed write's sense, not a side effect of the
   // close-out.
   if (failedSense != 0) Device_.LastSenseCode = failedSense;
-  else if (failed && Files_.ErrorCode.load() == beNone) Files_.ErrorCode = beWriteFailed;
-  Files_.WithError = failed || Files_.ErrorCode.load() != beNone;
+  else if (failed && !Files_.ErrorRaised.load()) Files_.RaiseError(beWriteFailed);
+  Files_.WithError = failed || Files_.ErrorRaised.load();
 
   RunDispatched(Hooks_, [this] { FireWriteDone(Files_); }, stop);
   if (Hooks_.Beep) Hooks_.Beep();

@@ -28,8 +28,8 @@ inline constexpr std::int32_t kTransferSectors = 64;
 inline constexpr std::int32_t kMaxTracks = 99;
 // A recorder does not close a track shorter than four seconds.
 inline constexpr std::int32_t kMinTrackSectors = 300;
-// The decoder's length field is 16 bits wide.
-inline constexpr std::int32_t kMaxTrackSectors = 65535;
+// No track can be longer than an 80-minute disc (79:59:74).
+inline constexpr std::int32_t kMaxTrackSectors = 79 * 4500 + 59 * 75 + 74;
 
 // Identity of a file when it was added, to find it changed before a burn.
 struct TFileStamp {
@@ -51,7 +51,7 @@ struct TAudioFilesToBurn {
 };
 
 // Sectors a track occupies on the disc: its length, at least kMinTrackSectors
-// (shorter audio is followed by digital silence).
+// (shorter audio is followed by digital silence); 0 for an empty track.
 std::int32_t TrackWriteSectors(const TAudioFilesToBurn& track);
 
 // One queue entry of the decode-ahead cache.
@@ -105,6 +105,11 @@ struct TAudioFiles {
   // Drive buffer figures the write thread read last, for progress displays.
   std::atomic<std::uint32_t> BufferLength{0};
   std::atomic<std::uint32_t> BufferFree{0};
+
+  // Sets ErrorCode and marks the burn as one that ends WithError (the mark
+  // survives a TakeLastError that clears ErrorCode meanwhile).
+  void RaiseError(std::int32_t code);
+  std::atomic<bool> ErrorRaised{false};
 
   // Sets the status and tells the observer (when one is set).
   void SetStatus(std::uint8_t status);
