@@ -4,6 +4,7 @@
 #include "burner/cvAudioCDBurner.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -81,12 +82,13 @@ void ExpectImage(const TRecorderDir& dir, const std::vector<TTrackSpec>& tracks,
     SCOPED_TRACE("track " + std::to_string(written.Number));
     EXPECT_TRUE(written.Closed);
     EXPECT_EQ(static_cast<std::size_t>(written.Length) * kSectorBytes, expected.size());
-    // Track 1 always has the 150-sector pregap; the others the pause given.
-    EXPECT_EQ(written.Pregap, written.Number == 1 ? 150 : tracks[i].Pause);
+    // The first track of a session has the 150-sector pregap; the others the
+    // pause given.
+    EXPECT_EQ(written.Pregap, i == 0 ? 150 : tracks[i].Pause);
     const std::size_t start = static_cast<std::size_t>(written.Start) * kSectorBytes;
     ASSERT_LE(start + expected.size(), image.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), image.begin() + static_cast<std::ptrdiff_t>(start)));
-    if (written.Number > 1) {
+    if (i > 0) {
       const std::size_t gap = static_cast<std::size_t>(written.Pregap) * kSectorBytes;
       EXPECT_TRUE(std::all_of(image.begin() + static_cast<std::ptrdiff_t>(start - gap),
                               image.begin() + static_cast<std::ptrdiff_t>(start), [](std::uint8_t b) { return b == 0; }));
@@ -393,6 +395,7 @@ TEST(Burner, ReadsTheMediumType) {
 TEST(Burner, ErrorTextsAreReadOnce) {
   TRecorderDir dir;
   TBurnerRig rig;
+  rig.Burner->TakeLastError();  // the new medium's unit attention
   EXPECT_EQ(rig.Burner->GetErrorText(), "NO ERROR");
   EXPECT_FALSE(rig.Burner->Burn());
   EXPECT_EQ(rig.Burner->TakeLastError(), beNoTracks);
