@@ -8,6 +8,7 @@
 
 #include "app/cli/burner_session.h"
 #include "app/cli/cli.h"
+#include "device/cvVirtualState.h"
 
 namespace {
 
@@ -56,6 +57,10 @@ int Burn(const BurnOptions& options) {
   if (!done) return cli::Fail("Write Done Failed! (no answer from the burner)");
   if (withError) return cli::Fail(message);
   std::cout << message << '\n';
+  const std::int32_t selected = burner.GetSelectedDevice();
+  if (selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
+    std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("
+              << (cv::VirtualRecorderDirectory() / "disc.bin").string() << ")\n";
   return cli::kExitOk;
 }
 
