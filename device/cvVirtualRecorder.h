@@ -1,8 +1,17 @@
 // The virtual recorder: an emulated MMC CD/DVD recorder that keeps its disc
 // as files (disc.bin + disc.cue) in a state directory. It is a transport of
 // the device layer, listed after every real drive.
+//
+// While a recorder object exists it holds the directory's lock; a recorder
+// opened on a directory that another process (or another recorder object)
+// holds answers every command with status BUSY until the lock comes free.
+// Each command's effect on the state is saved to recorder.json before
+// Execute returns, so a new process finds the drive as it was left.
+//
+// Threads: Execute may be called from any thread; commands are serialised.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 
 #include "device/cvTransport.h"
@@ -13,5 +22,8 @@ namespace cv {
 // $XDG_DATA_HOME/corvid-burner/virtual-recorder). Answers nullptr when the
 // recorder is switched off (CORVID_VIRTUAL_RECORDER=off).
 std::unique_ptr<cvTransport> OpenVirtualRecorder();
+
+// Opens the recorder on the given state directory (created when missing).
+std::unique_ptr<cvTransport> OpenVirtualRecorderAt(const std::filesystem::path& directory);
 
 }  // namespace cv

@@ -126,7 +126,7 @@ struct ScriptedDrive {
     }
     if (command.Direction == cv::TDataDirection::FromDevice) {
       std::size_t n = std::min(answer.Data.size(), command.Data.size());
-      std::memcpy(command.Data.data(), answer.Data.data(), n);
+      if (n > 0) std::memcpy(command.Data.data(), answer.Data.data(), n);
       outcome.Residual = static_cast<std::uint32_t>(command.Data.size() - n);
     }
     return outcome;

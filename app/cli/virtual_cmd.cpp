@@ -1,0 +1,55 @@
+// corvid-burn virtual: shows and changes the virtual recorder (its medium,
+// settings and faults). A thin client of cv::cvVirtualControl.
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli.h"
+#include "device/cvVirtualControl.h"
+
+namespace {
+
+struct Options {
+  bool Json = false;
+  std::string Type;
+  std::vector<std::string> Assignments;
+};
+
+cli::Registrar reg{{"virtual", "Show or change the virtual recorder (show, insert, set, reset)", 20,
+                    [](CLI::App& sub) -> cli::Runner {
+                      auto o = std::make_shared<Options>();
+                      sub.require_subcommand(1);
+                      CLI::App* show = sub.add_subcommand("show", "Show the medium, tracks, settings and faults");
+                      show->add_flag("--json", o->Json, "Print JSON");
+                      CLI::App* insert = sub.add_subcommand("insert", "Put a new medium in the tray");
+                      insert->add_option("TYPE", o->Type,
+                                         "none, cdrom, cdr74, cdr80, cdrw74, cdrw80, dvdrom, dvdr, dvd+r, dvdram, "
+                                         "dvdrw-ro, dvdrw, dvd+rw")
+                          ->required();
+                      CLI::App* set = sub.add_subcommand("set", "Change settings and faults (KEY=VALUE...)");
+                      set->add_option("KEY=VALUE", o->Assignments,
+                                      "speed, buffer-kib, time-scale, keep-disc, busy-writes, not-ready-writes, "
+                                      "write-error-at, fail-opcode, block-descriptor, page05-length, "
+                                      "blank-refused, vanish-after-writes, trace")
+                          ->required();
+                      CLI::App* reset = sub.add_subcommand("reset", "Clear every fault");
+                      return [o, show, insert, set, reset]() -> int {
+                        cv::cvVirtualControl control;
+                        if (show->parsed()) {
+                          nlohmann::json report;
+                          if (!control.Show(report)) return cli::Fail(control.Error());
+                          if (o->Json) std::cout << report.dump(2) << '\n';
+                          else std::cout << cv::cvVirtualControl::ShowText(report);
+                          return cli::kExitOk;
+                        }
+                        bool ok = false;
+                        if (insert->parsed()) ok = control.Insert(o->Type);
+                        else if (set->parsed()) ok = control.Set(o->Assignments);
+                        else if (reset->parsed()) ok = control.Reset();
+                        else return cli::UsageError("virtual: show, insert, set or reset");
+                        return ok ? cli::kExitOk : cli::Fail(control.Error());
+                      };
+                    }}};
+
+}  // namespace

@@ -1,0 +1,57 @@
+// The virtual recorder's control panel: what `corvid-burn virtual` shows and
+// changes. It works on the state directory directly: Show reads
+// recorder.json (atomically replaced, so safe while a recorder runs);
+// Insert, Set and Reset take the directory's lock, so they fail with a clear
+// message while another process uses the recorder.
+//
+// Threads: any, one call at a time per object.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "device/cvVirtualState.h"
+
+namespace cv {
+
+class cvVirtualControl {
+ public:
+  // The default directory is VirtualRecorderDirectory().
+  cvVirtualControl();
+  explicit cvVirtualControl(std::filesystem::path directory);
+
+  // False (with Error) when the recorder is switched off.
+  bool Enabled() const { return !Dir.empty(); }
+  const std::filesystem::path& Directory() const { return Dir; }
+
+  // The report of `virtual show --json`: medium, tray, disc status,
+  // sessions and tracks, free sectors, settings, faults, counters, images.
+  [[nodiscard]] bool Show(nlohmann::json& report);
+  // The same as text, one fact a line.
+  static std::string ShowText(const nlohmann::json& report);
+  // Puts a new medium in the tray (archiving a written image).
+  [[nodiscard]] bool Insert(std::string_view type);
+  // KEY=VALUE settings and faults; all are checked before any is applied.
+  [[nodiscard]] bool Set(const std::vector<std::string>& assignments);
+  // Clears every fault.
+  [[nodiscard]] bool Reset();
+
+  const std::string& Error() const { return LastError; }
+
+  // The keys Set takes.
+  static std::vector<std::string> Keys();
+
+ private:
+  template <typename Change>
+  bool Modify(Change change);
+  bool Fail(std::string message);
+
+  std::filesystem::path Dir;
+  std::string LastError;
+};
+
+}  // namespace cv
