@@ -13,6 +13,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMimeData>
 #include <QProcess>
 #include <QRegularExpression>
@@ -264,6 +265,8 @@ class TForm1Test : public QObject {
     QVERIFY(form.clBox->mapTo(&form, QPoint(0, 0)).y() < form.PB->mapTo(&form, QPoint(0, 0)).y());
     QVERIFY(form.PB->mapTo(&form, QPoint(0, 0)).y() < form.Label2->mapTo(&form, QPoint(0, 0)).y());
     QVERIFY(form.Button1->mapTo(&form, QPoint(0, 0)).x() + form.Button1->width() <= form.width());
+    QVERIFY(form.Button1->width() >= 75 && form.Button2->width() >= 75);
+    QVERIFY(form.lbDrives->width() >= 300);
   }
 
   void dropOfWavAndMp3AddsRowsAndTheTotal() {
@@ -360,7 +363,7 @@ class TForm1Test : public QObject {
     QTimer::singleShot(0, &form, [&] {
       QTRY_VERIFY_WITH_TIMEOUT(form.od->isVisible(), kWait);
       form.od->selectFile(wav);
-      form.od->accept();
+      static_cast<QDialog*>(form.od)->accept();
     });
     form.Add1->trigger();
     QCOMPARE(form.clBox->topLevelItemCount(), 1);
