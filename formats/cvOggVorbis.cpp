@@ -1,6 +1,8 @@
 #include "formats/cvOggVorbis.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
 #include <cstring>
 
 #include "device/cvIOError.h"
@@ -126,6 +128,12 @@ void TOGGFile::Clear() {
 }
 
 bool TOGGFile::ReadFileInfo(const std::string& FileName) {
+  // A directory opens as a stream but cannot be read.
+  std::error_code ec;
+  if (std::filesystem::is_directory(FileName, ec)) {
+    Clear();
+    throw EInOutError(EISDIR, FileName);
+  }
   TFileByteSource source(FileName);
   if (!source.IsOpen()) {
     Clear();

@@ -78,14 +78,18 @@ bool TWAVfile::ReadFileInfo(TByteSource& Source) {
     if (file.ReadAt(pos, head, 8) != 8) break;
     const int64_t size = GetLE32(head + 4);
     const int64_t body = pos + 8;
-    if (IdIs(head, "data")) {
+    if (IdIs(head, "data") && !haveData) {
       // The samples run to the end of the file when the size is a streaming
-      // placeholder or larger than what the file holds.
+      // placeholder or larger than what the file holds; nothing after them
+      // can then be found.
       dataStart = body;
       dataSize = size;
-      if (size == 0 || size == 0xFFFFFFFFLL || body + size > diskSize) dataSize = diskSize - body;
       haveData = true;
-      break;
+      if (size == 0 || size == 0xFFFFFFFFLL || body + size > diskSize) {
+        dataSize = diskSize - body;
+        break;
+      }
+      if (haveFmt) break;
     }
     if (body + size > diskSize) break;  // a chunk cut off by the end of the file
     if (IdIs(head, "fmt ") && !haveFmt) {

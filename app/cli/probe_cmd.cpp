@@ -1,0 +1,254 @@
+// corvid-burn probe [--json] FILE...: identifies each file as the decoder
+// does (readers tried in the order WMA, MP3, Ogg Vorbis, WAV) and prints its
+// kind, estimated length, stream parameters and tags. With --json, one object
+// per file holding also every field of each reader that was tried. A file
+// that cannot be opened is reported on its own and the others are still
+// probed; the exit status is then 1.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/cli/cli.h"
+#include "decode/cvAudFiles.h"
+
+namespace {
+
+using nlohmann::json;
+using namespace cv;
+
+std::string MSFText(uint32_t sectors) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%2.2u:%2.2u:%2.2u", static_cast<unsigned>((sectors / 4500) & 0xFF),
+                static_cast<unsigned>((sectors / 75) % 60), static_cast<unsigned>(sectors % 75));
+  return text;
+}
+
+json WMAJson(const TWMAfile& r) {
+  return {{"Valid", r.Valid},           {"FileSize", r.FileSize},
+          {"ChannelCount", r.ChannelCount}, {"SampleRate", r.SampleRate},
+          {"DurationSectors", r.DurationSectors}, {"BitRateKbps", r.BitRateKbps},
+          {"Title", r.Title},           {"Artist", r.Artist},
+          {"Album", r.Album},           {"Track", r.Track},
+          {"Year", r.Year},             {"Genre", r.Genre},
+          {"Comment", r.Comment},       {"FormatTag", r.FormatTag},
+          {"MaxBitRate", r.MaxBitRate}, {"AvgBytesPerSec", r.AvgBytesPerSec}};
+}
+
+json OGGJson(const TOGGFile& r) {
+  return {{"FileSize", r.FileSize},
+          {"SampleRate", r.SampleRate},
+          {"BitRateNominal", r.BitRateNominal},
+          {"Samples", r.Samples},
+          {"ID3v2Size", r.ID3v2Size},
+          {"Title", r.Title},
+          {"Artist", r.Artist},
+          {"Album", r.Album},
+          {"Track", r.Track},
+          {"Date", r.Date},
+          {"Genre", r.Genre},
+          {"Comment", r.Comment},
+          {"Vendor", r.Vendor},
+          {"ChannelCount", r.ChannelCount},
+          {"DurationSectors", r.DurationSectors()},
+          {"BitRate", r.BitRate()},
+          {"IsValid", r.IsValid()}};
+}
+
+json WAVJson(const TWAVfile& r) {
+  return {{"Valid", r.Valid},
+          {"FormatTag", r.FormatTag},
+          {"ChannelCount", r.ChannelCount},
+          {"SampleRate", r.SampleRate},
+          {"BytesPerSecond", r.BytesPerSecond},
+          {"BlockAlign", r.BlockAlign},
+          {"BitsPerSample", r.BitsPerSample},
+          {"SampleCount", r.SampleCount},
+          {"HeaderSize", r.HeaderSize},
+          {"FileSize", r.FileSize},
+          {"DataSize", r.DataSize},
+          {"HasFact", r.HasFact},
+          {"DurationSectors", r.DurationSectors()}};
+}
+
+json FrameJson(const FrameHeader& f) {
+  return {{"Found", f.Found},
+          {"Position", f.Position},
+          {"Size", f.Size},
+          {"EmptySideInfo", f.EmptySideInfo},
+          {"Data", json::array({f.Data[0], f.Data[1], f.Data[2], f.Data[3]})},
+          {"Version", f.Version},
+          {"Layer", f.Layer},
+          {"Protected", f.Protected},
+          {"BitRateIndex", f.BitRateIndex},
+          {"SampleRateIndex", f.SampleRateIndex},
+          {"Padding", f.Padding},
+          {"Private", f.Private},
+          {"Mode", f.Mode},
+          {"ModeExtension", f.ModeExtension},
+          {"Copyright", f.Copyright},
+          {"Original", f.Original},
+          {"Emphasis", f.Emphasis}};
+}
+
+json VBRJson(const VBRData& v) {
+  std::string id;
+  for (char c : v.ID)
+    if (c != '\0') id.push_back(c);
+  return {{"Found", v.Found}, {"ID", id},         {"Frames", v.Frames},
+          {"Bytes", v.Bytes}, {"Scale", v.Scale}, {"VendorID", v.VendorID}};
+}
+
+json ID3v1Json(const TID3v1& t) {
+  return {{"Present", t.Present}, {"TagVersion", t.TagVersion}, {"Title", t.Title},
+          {"Artist", t.Artist},   {"Album", t.Album},           {"Year", t.Year},
+          {"Comment", t.Comment}, {"Track", t.Track},           {"Genre", t.Genre}};
+}
+
+json ID3v2Json(const TID3v2& t) {
+  return {{"Present", t.Present},     {"Version", t.Version},     {"Size", t.Size},
+          {"Title", t.Title},         {"Artist", t.Artist},       {"Album", t.Album},
+          {"Track", t.Track},         {"TrackText", t.TrackText}, {"Year", t.Year},
+          {"Genre", t.Genre},         {"Comment", t.Comment},     {"Composer", t.Composer},
+          {"Encoder", t.Encoder},     {"Copyright", t.Copyright}, {"Language", t.Language},
+          {"Link", t.Link}};
+}
+
+json MP3Json(const TMP3File& r) {
+  return {{"FileLength", r.FileLength},
+          {"EncoderID", r.EncoderID},
+          {"VBR", VBRJson(r.VBR)},
+          {"Frame", FrameJson(r.Frame)},
+          {"ID3v1", ID3v1Json(*r.ID3v1)},
+          {"ID3v2", ID3v2Json(*r.ID3v2)},
+          {"IsValid", r.IsValid()},
+          {"BitRateKbps", r.BitRateKbps()},
+          {"SampleRateHz", r.SampleRateHz()},
+          {"ChannelCount", r.ChannelCount()},
+          {"DurationSectors", r.DurationSectors()}};
+}
+
+struct TProbeTags {
+  std::string Title, Artist, Album, Year, Genre, Comment;
+  int64_t Track = 0;
+};
+
+// The file's stream parameters and tags, from the reader that accepted it.
+struct TProbeResult {
+  uint32_t Channels = 0, SampleRate = 0, BitRateKbps = 0;
+  TProbeTags Tags;
+};
+
+TProbeResult Summarise(const TAudioFile& f) {
+  TProbeResult r;
+  switch (f.FileKind) {
+    case afWMA: {
+      const TWMAfile& w = *f.WMAFile;
+      r = {w.ChannelCount, static_cast<uint32_t>(w.SampleRate), static_cast<uint32_t>(w.BitRateKbps),
+           {w.Title, w.Artist, w.Album, w.Year, w.Genre, w.Comment, w.Track}};
+      break;
+    }
+    case afMP3: {
+      const TMP3File& m = *f.MP3File;
+      const TID3v2& v2 = *m.ID3v2;
+      const TID3v1& v1 = *m.ID3v1;
+      auto pick = [](const std::string& a, const std::string& b) { return a.empty() ? b : a; };
+      std::string v1Genre = v1.Present ? std::string(ID3v1GenreName(v1.Genre)) : std::string();
+      r = {m.ChannelCount(), m.SampleRateHz(), m.BitRateKbps(),
+           {pick(v2.Title, v1.Title), pick(v2.Artist, v1.Artist), pick(v2.Album, v1.Album),
+            pick(v2.Year, v1.Year), pick(v2.Genre, v1Genre), pick(v2.Comment, v1.Comment),
+            v2.Track != 0 ? v2.Track : v1.Track}};
+      break;
+    }
+    case afOGG: {
+      const TOGGFile& o = *f.OGGFile;
+      r = {o.ChannelCount, o.SampleRate, o.BitRateNominal,
+           {o.Title, o.Artist, o.Album, o.Date, o.Genre, o.Comment, o.Track}};
+      break;
+    }
+    case afWAV: {
+      const TWAVfile& w = *f.WAVFile;
+      r = {w.ChannelCount, w.SampleRate, static_cast<uint32_t>(uint64_t{w.BytesPerSecond} * 8 / 1000), {}};
+      break;
+    }
+    case afNone:
+      break;
+  }
+  return r;
+}
+
+json FileJson(const std::string& path, const TAudioFile& f) {
+  const TProbeResult r = Summarise(f);
+  json readers = json::object();
+  if (f.WMAFile) readers["WMA"] = WMAJson(*f.WMAFile);
+  if (f.MP3File) readers["MP3"] = MP3Json(*f.MP3File);
+  if (f.OGGFile) readers["OGG"] = OGGJson(*f.OGGFile);
+  if (f.WAVFile) readers["WAV"] = WAVJson(*f.WAVFile);
+  return {{"path", path},
+          {"kind", AudioFileKindName(f.FileKind)},
+          {"kind_code", static_cast<int>(f.FileKind)},
+          {"estimated_sectors", f.EstimatedLength},
+          {"channels", r.Channels},
+          {"sample_rate", r.SampleRate},
+          {"bitrate_kbps", r.BitRateKbps},
+          {"tags",
+           {{"title", r.Tags.Title},
+            {"artist", r.Tags.Artist},
+            {"album", r.Tags.Album},
+            {"track", r.Tags.Track},
+            {"year", r.Tags.Year},
+            {"genre", r.Tags.Genre},
+            {"comment", r.Tags.Comment}}},
+          {"readers", readers}};
+}
+
+std::string TextLine(const std::string& path, const TAudioFile& f) {
+  const TProbeResult r = Summarise(f);
+  return path + "\t" + AudioFileKindName(f.FileKind) + "\t" + MSFText(f.EstimatedLength) + "\t" +
+         std::to_string(r.Channels) + " ch\t" + std::to_string(r.SampleRate) + " Hz\t" +
+         std::to_string(r.BitRateKbps) + " kbit/s\t" + r.Tags.Title + "\t" + r.Tags.Artist;
+}
+
+int Probe(const std::vector<std::string>& files, bool asJson) {
+  json out = json::array();
+  bool failed = false;
+  for (const std::string& path : files) {
+    std::unique_ptr<TAudioFile> file;
+    try {
+      file = std::make_unique<TAudioFile>(path);
+    } catch (const std::exception& e) {
+      failed = true;
+      if (asJson) {
+        out.push_back({{"path", path}, {"kind", "none"}, {"kind_code", 0}, {"error", e.what()}});
+      } else {
+        std::cout.flush();
+        cli::Fail(path + ": " + e.what());
+      }
+      continue;
+    }
+    if (asJson)
+      out.push_back(FileJson(path, *file));
+    else
+      std::cout << TextLine(path, *file) << '\n';
+  }
+  if (asJson) std::cout << out.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+  if (failed) {
+    if (asJson) return cli::Fail("some files could not be opened");
+    return cli::kExitError;
+  }
+  return cli::kExitOk;
+}
+
+cli::Registrar reg{{"probe", "Identify audio files: kind, estimated length, format and tags", 20,
+                    [](CLI::App& sub) -> cli::Runner {
+                      auto json = std::make_shared<bool>(false);
+                      auto files = std::make_shared<std::vector<std::string>>();
+                      sub.add_flag("--json", *json, "Print a JSON array with every reader's fields");
+                      sub.add_option("FILE", *files, "Audio files")->required();
+                      return [json, files] { return Probe(*files, *json); };
+                    }}};
+
+}  // namespace

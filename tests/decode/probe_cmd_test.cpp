@@ -1,0 +1,168 @@
+// Tests of `corvid-burn probe`: the command-line tool is run on every audio
+// fixture, and its JSON is checked against the decoder's own identification
+// of the same files.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "decode/cvAudFiles.h"
+#include "tests/formats/reader_test_util.h"
+
+namespace cv {
+namespace {
+
+using nlohmann::json;
+
+struct TRun {
+  int Status = -1;
+  std::string Out;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string Tool() { return std::string(CORVID_BINARY_DIR) + "/app/corvid-burn"; }
+
+TRun RunTool(const std::vector<std::string>& args) {
+  std::string command = Quote(Tool());
+  for (const auto& a : args) command += " " + Quote(a);
+  command += " 2>/dev/null";
+  TRun run;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.Out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::vector<std::string> AudioFixtures() {
+  std::vector<std::string> files;
+  for (const char* dir : {"wav", "ogg", "wma", "mp3"}) {
+    const std::filesystem::path p = std::string(CORVID_FIXTURES_DIR) + "/" + dir;
+    if (!std::filesystem::is_directory(p)) continue;
+    for (const auto& e : std::filesystem::directory_iterator(p))
+      if (e.is_regular_file() && e.path().extension() != ".sh") files.push_back(e.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+class ProbeCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(std::filesystem::exists(Tool())) << "build corvid-burn first: " << Tool();
+  }
+};
+
+TEST_F(ProbeCommand, JsonOfEveryFixtureMatchesTheDecoder) {
+  const auto files = AudioFixtures();
+  ASSERT_GE(files.size(), 17u);
+  std::vector<std::string> args = {"probe", "--json"};
+  args.insert(args.end(), files.begin(), files.end());
+  const TRun run = RunTool(args);
+  ASSERT_EQ(run.Status, 0);
+  const json out = json::parse(run.Out);
+  ASSERT_TRUE(out.is_array());
+  ASSERT_EQ(out.size(), files.size());
+
+  const std::vector<std::string> order = {"WMA", "MP3", "OGG", "WAV"};
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i]);
+    const json& o = out[i];
+    const TAudioFile f(files[i]);
+    EXPECT_EQ(o.at("path"), files[i]);
+    EXPECT_EQ(o.at("kind"), AudioFileKindName(f.FileKind));
+    EXPECT_EQ(o.at("kind_code"), static_cast<int>(f.FileKind));
+    EXPECT_EQ(o.at("estimated_sectors"), f.EstimatedLength);
+    EXPECT_NE(f.FileKind, afNone);
+    EXPECT_GT(o.at("channels").get<int>(), 0);
+    EXPECT_GE(o.at("sample_rate").get<int>(), 8000);
+    for (const char* tag : {"title", "artist", "album", "year", "genre", "comment"})
+      EXPECT_TRUE(o.at("tags").at(tag).is_string()) << tag;
+    EXPECT_TRUE(o.at("tags").at("track").is_number());
+
+    // The readers that were tried, and no other: all up to the accepting one.
+    const json& readers = o.at("readers");
+    const size_t accepted = static_cast<size_t>(
+        std::find(order.begin(), order.end(), AudioFileKindName(f.FileKind)) - order.begin());
+    for (size_t r = 0; r < order.size(); ++r) {
+      EXPECT_EQ(readers.contains(order[r]), r <= accepted) << order[r];
+    }
+    if (readers.contains("MP3")) {
+      for (const char* part : {"Frame", "VBR", "ID3v1", "ID3v2"}) EXPECT_TRUE(readers["MP3"].at(part).is_object());
+      EXPECT_EQ(readers["MP3"].at("IsValid"), f.FileKind == afMP3);
+    }
+    if (readers.contains("WMA")) {
+      EXPECT_EQ(readers["WMA"].at("Valid"), f.FileKind == afWMA);
+    }
+    if (readers.contains("OGG")) {
+      EXPECT_EQ(readers["OGG"].at("IsValid"), f.FileKind == afOGG);
+    }
+    if (f.FileKind == afWAV) {
+      EXPECT_EQ(readers["WAV"].at("DurationSectors"), f.WAVFile->DurationSectors());
+      EXPECT_EQ(readers["WAV"].at("HeaderSize"), f.WAVFile->HeaderSize);
+    }
+    if (f.FileKind == afOGG) {
+      EXPECT_EQ(o.at("tags").at("title"), f.OGGFile->Title);
+      EXPECT_EQ(readers["OGG"].at("SampleRate"), f.OGGFile->SampleRate);
+    }
+    if (f.FileKind == afWMA) {
+      EXPECT_EQ(o.at("tags").at("artist"), f.WMAFile->Artist);
+    }
+  }
+}
+
+TEST_F(ProbeCommand, UnopenableFileIsReportedAndTheOthersAreStillProbed) {
+  const std::string wav = testing::Fixture("wav/pcm16_stereo_44k.wav");
+  const std::string ogg = testing::Fixture("ogg/tagged_stereo_44k.ogg");
+  const TRun run = RunTool({"probe", "--json", wav, "/nonexistent/corvid.ogg", ogg});
+  EXPECT_EQ(run.Status, 1);
+  const json out = json::parse(run.Out);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].at("kind"), "WAV");
+  EXPECT_EQ(out[1].at("kind"), "none");
+  EXPECT_EQ(out[1].at("kind_code"), 0);
+  EXPECT_EQ(out[1].at("error"), "I/O error 2");
+  EXPECT_EQ(out[2].at("kind"), "OGG");
+  EXPECT_EQ(out[2].at("tags").at("track"), 3);
+}
+
+TEST_F(ProbeCommand, TextLinePerFile) {
+  const std::string wav = testing::Fixture("wav/pcm16_stereo_44k.wav");
+  const std::string ogg = testing::Fixture("ogg/tagged_stereo_44k.ogg");
+  const TRun run = RunTool({"probe", wav, ogg, "/nonexistent/corvid.wav"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Out,
+            wav + "\tWAV\t00:01:00\t2 ch\t44100 Hz\t1411 kbit/s\t\t\n" +
+            ogg + "\tOGG\t00:02:01\t2 ch\t44100 Hz\t" + std::to_string(TAudioFile(ogg).OGGFile->BitRateNominal) +
+            " kbit/s\tTone \xF0\x9F\x8E\xB5 Ünïcode\tCorvid Test\n");
+}
+
+TEST_F(ProbeCommand, UnknownFileIsNoneWithoutError) {
+  testing::TempDir dir;
+  const std::string junk = dir.Write("junk.mp3", testing::Bytes(3000, 0x5A));
+  const TRun run = RunTool({"probe", "--json", junk});
+  EXPECT_EQ(run.Status, 0);
+  const json out = json::parse(run.Out);
+  EXPECT_EQ(out[0].at("kind"), "none");
+  EXPECT_EQ(out[0].at("estimated_sectors"), 0);
+  EXPECT_FALSE(out[0].contains("error"));
+  EXPECT_EQ(out[0].at("readers").size(), 4u);
+}
+
+}  // namespace
+}  // namespace cv
