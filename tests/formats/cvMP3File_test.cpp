@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -634,4 +638,17 @@ TEST(MP3Fixtures, TagsMoveTheAudioStartAndEnd) {
   const std::int64_t audio = static_cast<std::int64_t>(bytes.size()) - tagSize - 128;
   EXPECT_EQ(mp3.DurationSectors(), RuleSectors((audio * 8 + 63) / 64));
   EXPECT_TRUE(mp3.IsValid());
+}
+
+TEST(MP3Files, FifoIsRefusedWithoutWaiting) {
+  const std::string path = std::string(CORVID_BINARY_DIR) + "/mp3_reader_test.fifo";
+  ::unlink(path.c_str());
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  TMP3File mp3;
+  EXPECT_FALSE(mp3.ReadFileInfo(path));  // would block in open() if tried
+  EXPECT_FALSE(mp3.IsValid());
+  cv::TFileByteSource source(path);
+  EXPECT_FALSE(source.IsOpen());
+  EXPECT_EQ(source.OpenError(), EINVAL);
+  ::unlink(path.c_str());
 }
