@@ -5,10 +5,12 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/mem.h>
 }
 
 #include <cstring>
+#include <mutex>
 
 #include "decode/cvACMPCM.h"
 #include "decode/cvASFPackets.h"
@@ -31,6 +33,9 @@ struct TPacketDeleter {
 class TWMACodec final : public TACMCodec {
  public:
   TWMACodec(const TFormatBlock& src, TPcmShape dst) : Conv(dst), HeaderRate(src.nSamplesPerSec()) {
+    // The decoder's damage reports are counted (Skipped), not printed.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     Frame.reset(av_frame_alloc());
     Pkt.reset(av_packet_alloc());
     Sink = [this](std::span<const uint8_t> object) { Decode(object); };

@@ -25,3 +25,28 @@ TEST(ACMWithoutCodecs, OnlyThePcmConverterIsEnumerated) {
                           ACM_STREAMOPENF_QUERY),
             ACMERR_NOTPOSSIBLE);
 }
+
+#include <string>
+#include <vector>
+
+#include "decode/cvAudFiles.h"
+
+TEST(ACMWithoutCodecs, OnlyWavIsSupportedAndOthersCannotBePrepared) {
+  std::vector<std::string> lines;
+  TAudioFile::SetLogSink([&](const std::string& l) { lines.push_back(l); });
+  TAudioFile f(std::string(CORVID_FIXTURES_DIR) + "/decode/mp3_44100_2.mp3");
+  EXPECT_EQ(f.SupportedKinds, 0x02);
+  EXPECT_EQ(f.FileKind, afMP3);
+  EXPECT_FALSE(f.PrepareDecoding());
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.front(), "Warning: The requested operation cannot be performed/No capable filter found");
+  EXPECT_EQ(lines.back(), "invalid buffer Size");
+  TAudioFile g(std::string(CORVID_FIXTURES_DIR) + "/decode/ogg_44100_2.ogg");
+  EXPECT_TRUE(g.CalcLength());
+  EXPECT_EQ(g.LengthSectors, 0u);
+  // PCM still decodes.
+  TAudioFile w(std::string(CORVID_FIXTURES_DIR) + "/decode/pcm24_48000_2.wav");
+  EXPECT_TRUE(w.CalcLength());
+  EXPECT_GT(w.LengthSectors, 0u);
+  TAudioFile::SetLogSink(nullptr);
+}
