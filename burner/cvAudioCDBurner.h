@@ -17,6 +17,7 @@
 // and joins the workers; it never waits on the GUI thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -135,13 +136,15 @@ class TKAudioCDBurner {
  private:
   void SetError(std::int32_t code);
   bool RefuseWhenBusy();
-  void JoinFinishedWorkers();
 
   std::unique_ptr<TAudioFiles> Files;      // the burn record
   std::unique_ptr<TSCSIDevice> Device;     // the device object
   std::unique_ptr<TEraseJob> EraseJob;     // erase state and thread
   std::unique_ptr<TBurnerHooks> Hooks;     // dispatcher, beep, observer, timings
   std::uint8_t LastFileKind = 0;
+  // Refusals of the component itself (busy, no drive, unreadable file), read
+  // once by TakeLastError before the burn's and the drive's codes.
+  std::atomic<std::int32_t> Refusal{0};
   std::int32_t SelectedIndex = -1;
   std::vector<std::string> DeviceNames;    // copies of the device list
   std::vector<std::string> DevicePaths;

@@ -37,6 +37,7 @@ std::string GetBurnErrorText(std::int32_t code) {
     case beTooManyTracks: return "TOO MANY TRACKS";
     case beTrackTooLong: return "TRACK TOO LONG";
     case beNoDevice: return "NO DEVICE SELECTED";
+    case beWriteFailed: return "WRITE FAILED";
     default: {
       char text[32];
       std::snprintf(text, sizeof text, "DEVICE ERROR %d", static_cast<int>(code));

@@ -54,6 +54,7 @@ enum TBurnError : std::int32_t {
   beTooManyTracks = 13,       // "TOO MANY TRACKS"
   beTrackTooLong = 14,        // "TRACK TOO LONG"
   beNoDevice = 15,            // "NO DEVICE SELECTED"
+  beWriteFailed = 16,         // "WRITE FAILED" (the drive gave no sense data)
 };
 
 // The fixed message of an error code (table above; codes 256 and up and any

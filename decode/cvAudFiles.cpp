@@ -1,5 +1,15 @@
 #include "decode/cvAudFiles.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+
+#include "device/cvIOError.h"
 #include "formats/cvTagText.h"
 
 namespace cv {
@@ -19,8 +29,7 @@ const char* AudioFileKindName(TAudioFileKind Kind) {
 // Identification
 
 TAudioFile::TAudioFile(const std::string& FileName) {
-  // The codec layer is not built yet: plain PCM is the one kind decodable.
-  SupportedKinds = KindBit(afWAV);
+  DetectCodecs();
   if (TrimText(FileName).empty()) return;
   this->FileName = FileName;
   Identify();
@@ -31,6 +40,7 @@ TAudioFile::~TAudioFile() {
   MP3File.reset();
   OGGFile.reset();
   WAVFile.reset();
+  CloseDecoding();
 }
 
 void TAudioFile::Identify() {
@@ -56,6 +66,390 @@ void TAudioFile::Identify() {
   if (WAVFile->Valid) return accept(afWAV, WAVFile->DurationSectors());
 
   FileKind = afNone;
+}
+
+// ---------------------------------------------------------------------------
+// Codecs and diagnostics
+
+namespace {
+
+std::mutex LogMutex;
+TAudioFile::TLogSink& LogSink() {
+  static TAudioFile::TLogSink sink;
+  return sink;
+}
+
+// The block sizes of the kinds: bytes of the file fed per DecodeBlock.
+constexpr int32_t kBlockMP3 = 2048;
+constexpr int32_t kBlockOGG = 2048;
+constexpr int32_t kBlockWMA = 2352;
+constexpr int32_t kBlockWAV = 1000;
+
+constexpr uint32_t kSectorBytes = 2352;
+
+void Put16(std::span<uint8_t> b, size_t at, uint16_t v) {
+  b[at] = uint8_t(v);
+  b[at + 1] = uint8_t(v >> 8);
+}
+void Put32(std::span<uint8_t> b, size_t at, uint32_t v) {
+  for (int k = 0; k < 4; ++k) b[at + k] = uint8_t(v >> (8 * k));
+}
+
+// The real format of a WAVE_FORMAT_EXTENSIBLE fmt chunk: the first two bytes
+// of its sub-format GUID. 0 when the file has no such chunk. Walks at most
+// 4096 chunks, each size checked against the file.
+uint16_t ExtensibleSubFormat(const std::string& path) {
+  std::unique_ptr<std::FILE, TAudioFile::TFileCloser> f(std::fopen(path.c_str(), "rb"));
+  if (!f) return 0;
+  uint8_t riff[12];
+  if (std::fread(riff, 1, 12, f.get()) != 12 || std::memcmp(riff, "RIFF", 4) || std::memcmp(riff + 8, "WAVE", 4))
+    return 0;
+  for (int i = 0; i < 4096; ++i) {
+    uint8_t head[8];
+    if (std::fread(head, 1, 8, f.get()) != 8) return 0;
+    uint32_t size = uint32_t(head[4]) | (uint32_t(head[5]) << 8) | (uint32_t(head[6]) << 16) |
+                    (uint32_t(head[7]) << 24);
+    if (!std::memcmp(head, "fmt ", 4)) {
+      uint8_t fmt[26];
+      if (size < 26 || std::fread(fmt, 1, 26, f.get()) != 26) return 0;
+      if (uint16_t(fmt[0] | (fmt[1] << 8)) != 0xFFFE) return 0;
+      return uint16_t(fmt[24] | (fmt[25] << 8));
+    }
+    if (std::fseek(f.get(), long(size + (size & 1)), SEEK_CUR) != 0) return 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void TAudioFile::SetLogSink(TLogSink Sink) {
+  std::lock_guard<std::mutex> lock(LogMutex);
+  LogSink() = std::move(Sink);
+}
+
+void TAudioFile::WriteLog(const std::string& Msg) {
+  std::lock_guard<std::mutex> lock(LogMutex);
+  if (LogSink()) {
+    LogSink()(Msg);
+    return;
+  }
+  std::cout << Msg << '\n';
+  std::cout.flush();
+  if (!std::cout) {
+    std::cout.clear();
+    throw EInOutError(errno ? errno : EIO);
+  }
+}
+
+void TAudioFile::CheckResult(uint32_t Code) {
+  switch (Code) {
+    case MMSYSERR_NOERROR:
+      return;
+    case MMSYSERR_INVALHANDLE:
+      WriteLog("Warning: The specified handle is invalid.");
+      return;
+    case MMSYSERR_INVALFLAG:
+      WriteLog("Warning: At least one flag is invalid.");
+      return;
+    case MMSYSERR_INVALPARAM:
+      WriteLog("Warning: Invalid parameters passed");
+      return;
+    case ACMERR_NOTPOSSIBLE:
+      WriteLog("Warning: The requested operation cannot be performed/No capable filter found");
+      return;
+    default: {
+      char text[32];
+      std::snprintf(text, sizeof text, "Warning: mmr = %08" PRIX32, Code);
+      WriteLog(text);
+    }
+  }
+}
+
+void TAudioFile::DetectCodecs() {
+  MP3CodecCount = 0;
+  WMACodecCount = 0;
+  VorbisCodecCount = 0;
+  LastResult = acmDriverEnum(
+      [this](HACMDRIVERID Id, uintptr_t, uint32_t Support) {
+        if (!(Support & ACMDRIVERDETAILS_SUPPORTF_CODEC)) return true;
+        ACMDRIVERDETAILS details;
+        details.cbStruct = sizeof details;
+        acmDriverDetails(Id, &details, 0);
+        HACMDRIVER driver = nullptr;
+        acmDriverOpen(&driver, Id, 0);
+        for (uint32_t i = 0; i < details.cFormatTags; ++i) {
+          ACMFORMATTAGDETAILS tag;
+          tag.cbStruct = sizeof tag;
+          tag.dwFormatTagIndex = i;
+          if (acmFormatTagDetails(driver, &tag, ACM_FORMATTAGDETAILSF_INDEX) != MMSYSERR_NOERROR) continue;
+          if (tag.dwFormatTag == WAVE_FORMAT_MPEGLAYER3) ++MP3CodecCount;
+          if (tag.dwFormatTag == WAVE_FORMAT_WMAUDIO1) ++WMACodecCount;
+          if (tag.dwFormatTag == WAVE_FORMAT_OGG_VORBIS) ++VorbisCodecCount;
+        }
+        acmDriverClose(driver, 0);
+        return true;
+      },
+      0, 0);
+  CheckResult(LastResult);
+  SupportedKinds = KindBit(afWAV);
+  if (MP3CodecCount > 0) SupportedKinds |= KindBit(afMP3);
+  if (WMACodecCount > 0) SupportedKinds |= KindBit(afWMA);
+  if (VorbisCodecCount > 0) SupportedKinds |= KindBit(afOGG);
+}
+
+// ---------------------------------------------------------------------------
+// Decoding
+
+std::unique_ptr<TFormatBlock> TAudioFile::NewFormat(uint16_t ExtraBytes) const {
+  auto f = std::make_unique<TFormatBlock>(std::max<size_t>(MaxFormatSize, TFormatBlock::kHeaderSize + ExtraBytes));
+  f->SetCbSize(ExtraBytes);
+  return f;
+}
+
+std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
+  auto mp3Tail = [](TFormatBlock& f) {
+    // MPEGLAYER3WAVEFORMAT: wID 1 (MPEG), fdwFlags 2 (padding off),
+    // nBlockSize 2048, nFramesPerBlock 1, nCodecDelay 1393.
+    auto x = f.MutableExtra();
+    Put16(x, 0, 1);
+    Put32(x, 2, 2);
+    Put16(x, 6, 2048);
+    Put16(x, 8, 1);
+    Put16(x, 10, 1393);
+  };
+  std::unique_ptr<TFormatBlock> f;
+  struct stat st {};
+  if (::stat(FileName.c_str(), &st) == 0) DataEnd = uint64_t(st.st_size);
+  DataStart = 0;
+  switch (FileKind) {
+    case afMP3:
+      f = NewFormat(12);
+      f->SetFormatTag(WAVE_FORMAT_MPEGLAYER3);
+      f->SetChannels(MP3File->ChannelCount());
+      f->SetSamplesPerSec(MP3File->SampleRateHz());
+      f->SetAvgBytesPerSec(uint32_t(MP3File->BitRateKbps()) << 7);
+      f->SetBlockAlign(1);
+      mp3Tail(*f);
+      BlockSize = kBlockMP3;
+      break;
+    case afOGG:
+      f = NewFormat(4);
+      f->SetFormatTag(WAVE_FORMAT_OGG_VORBIS);
+      f->SetChannels(OGGFile->ChannelCount);
+      f->SetSamplesPerSec(OGGFile->SampleRate);
+      f->SetAvgBytesPerSec(uint32_t(OGGFile->BitRateNominal) * 128);
+      f->SetBlockAlign(1);
+      BlockSize = kBlockOGG;
+      break;
+    case afWMA:
+      f = NewFormat(84);
+      f->SetFormatTag(WAVE_FORMAT_WMAUDIO1);  // the driver reads the real tag from the stream
+      f->SetChannels(WMAFile->ChannelCount);
+      f->SetSamplesPerSec(uint32_t(WMAFile->SampleRate));
+      f->SetAvgBytesPerSec(uint32_t(WMAFile->BitRateKbps) * 128);
+      f->SetBlockAlign(1);
+      f->SetBitsPerSample(16);  // not used by the driver
+      BlockSize = kBlockWMA;
+      break;
+    case afWAV: {
+      // Only the samples of the data chunk, in the format of the fmt chunk.
+      uint16_t tag = WAVFile->FormatTag;
+      if (tag == 0xFFFE) tag = ExtensibleSubFormat(FileName);
+      f = NewFormat(tag == WAVE_FORMAT_MPEGLAYER3 ? 12 : 84);
+      f->SetFormatTag(tag);
+      f->SetChannels(WAVFile->ChannelCount);
+      f->SetSamplesPerSec(WAVFile->SampleRate);
+      f->SetAvgBytesPerSec(WAVFile->BytesPerSecond);
+      f->SetBlockAlign(WAVFile->BlockAlign);
+      f->SetBitsPerSample(WAVFile->BitsPerSample);
+      if (tag == WAVE_FORMAT_MPEGLAYER3) mp3Tail(*f);
+      DataStart = std::min<uint64_t>(WAVFile->HeaderSize, DataEnd);
+      DataEnd = std::min<uint64_t>(DataEnd, DataStart + WAVFile->DataSize);
+      BlockSize = kBlockWAV;
+      break;
+    }
+    case afNone:
+      // No source format: the opens below fail.
+      f = NewFormat(0);
+      BlockSize = kBlockWAV;
+      break;
+  }
+  return f;
+}
+
+bool TAudioFile::PrepareDecoding() {
+  if (Prepared) return false;  // a decoder is prepared once
+  Prepared = true;
+  TotalRead = TotalIntermediate = TotalOutput = 0;
+  MaxFormatSize = 0;
+  SourceStream.reset();
+  PCMStream.reset();
+
+  LastResult = acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &MaxFormatSize);
+  CheckResult(LastResult);
+
+  SourceFormat = BuildSourceFormat();
+  TargetFormat = std::make_unique<TFormatBlock>(TFormatBlock::Pcm(WAVE_FORMAT_PCM, 2, 44100, 16));
+  TwoStage = false;
+
+  LastResult = acmStreamOpen(&SourceStream, nullptr, *SourceFormat, *TargetFormat, nullptr, 0, 0, 0);
+  CheckResult(LastResult);
+  if (LastResult != MMSYSERR_NOERROR) {
+    SuggestedFormat = NewFormat(0);
+    SuggestedFormat->SetFormatTag(WAVE_FORMAT_PCM);
+    // The destination size is the block's own size, never more.
+    LastResult = acmFormatSuggest(nullptr, *SourceFormat, *SuggestedFormat, uint32_t(SuggestedFormat->Size()),
+                                  ACM_FORMATSUGGESTF_WFORMATTAG);
+    CheckResult(LastResult);
+    if (LastResult == MMSYSERR_NOERROR)
+      LastResult = acmStreamOpen(&SourceStream, nullptr, *SourceFormat, *SuggestedFormat, nullptr, 0, 0, 0);
+    CheckResult(LastResult);
+    if (LastResult == MMSYSERR_NOERROR) TwoStage = true;
+    LastResult = acmStreamOpen(&PCMStream, nullptr, *SuggestedFormat, *TargetFormat, nullptr, 0, 0, 0);
+    SuggestedFormat.reset();
+  }
+  CheckResult(LastResult);
+  SourceFormat.reset();
+  TargetFormat.reset();
+
+  // An unidentified file has nothing to decode: it is not opened.
+  if (FileKind != afNone) {
+    AudioData.reset(std::fopen(FileName.c_str(), "rb"));
+    if (!AudioData) throw EInOutError(errno ? errno : ENOENT, FileName);
+    if (DataStart > 0 && ::fseeko(AudioData.get(), off_t(DataStart), SEEK_SET) != 0)
+      throw EInOutError(errno ? errno : EIO, FileName);
+  }
+  Position = DataStart;
+
+  OutputSize = 0;
+  uint32_t size = 0;
+  if (TwoStage) {
+    LastResult = acmStreamSize(SourceStream, uint32_t(BlockSize), &IntermediateSize, ACM_STREAMSIZEF_SOURCE);
+    CheckResult(LastResult);
+    LastResult = acmStreamSize(PCMStream, IntermediateSize, &size, ACM_STREAMSIZEF_SOURCE);
+    CheckResult(LastResult);
+  } else {
+    LastResult = acmStreamSize(SourceStream, uint32_t(BlockSize), &size, ACM_STREAMSIZEF_SOURCE);
+    CheckResult(LastResult);
+  }
+  OutputSize = int32_t(size);
+  if (OutputSize == 0 || (TwoStage && IntermediateSize == 0)) {
+    WriteLog("invalid buffer Size");
+    return false;
+  }
+
+  SourceBuffer.assign(size_t(BlockSize) * 2, 0);
+  OutputBuffer.assign(size_t(OutputSize) * 2, 0);
+  SourceHeader = ACMSTREAMHEADER{};
+  SourceHeader.cbStruct = sizeof(ACMSTREAMHEADER);
+  SourceHeader.pbSrc = SourceBuffer.data();
+  SourceHeader.cbSrcLength = uint32_t(BlockSize);
+  if (TwoStage) {
+    IntermediateBuffer.assign(IntermediateSize, 0);
+    SourceHeader.pbDst = IntermediateBuffer.data();
+    SourceHeader.cbDstLength = IntermediateSize;
+    PCMHeader = ACMSTREAMHEADER{};
+    PCMHeader.cbStruct = sizeof(ACMSTREAMHEADER);
+    PCMHeader.pbSrc = IntermediateBuffer.data();
+    PCMHeader.cbSrcLength = IntermediateSize;
+    PCMHeader.pbDst = OutputBuffer.data();
+    PCMHeader.cbDstLength = uint32_t(OutputSize);
+    LastResult = acmStreamPrepareHeader(PCMStream, &PCMHeader, 0);
+    CheckResult(LastResult);
+  } else {
+    SourceHeader.pbDst = OutputBuffer.data();
+    SourceHeader.cbDstLength = uint32_t(OutputSize) * 2;
+  }
+  LastResult = acmStreamPrepareHeader(SourceStream, &SourceHeader, 0);
+  CheckResult(LastResult);
+  Decoding = LastResult == MMSYSERR_NOERROR && AudioData;
+  return Decoding;
+}
+
+size_t TAudioFile::ReadSource(uint8_t* Into, size_t Count) {
+  uint64_t left = DataEnd > Position ? DataEnd - Position : 0;
+  size_t want = size_t(std::min<uint64_t>(Count, left));
+  size_t n = want ? std::fread(Into, 1, want, AudioData.get()) : 0;
+  if (n < want && std::ferror(AudioData.get())) throw EInOutError(errno ? errno : EIO, FileName);
+  Position += n;
+  if (n < want) DataEnd = Position;  // the file is shorter than it was: end here
+  return n;
+}
+
+int32_t TAudioFile::DecodeBlock() {
+  OutputLength = 0;
+  if (!Decoding || Finished) return -1;
+  uint32_t intermediate = 0;
+  // The first stage: a new block, or what it still holds.
+  if (!TwoStage || !PCMPending) {
+    uint32_t flags = ACM_STREAMCONVERTF_BLOCKALIGN;
+    if (!SourcePending && !InputEnded) {
+      size_t n = ReadSource(SourceBuffer.data(), size_t(BlockSize));
+      TotalRead += int64_t(n);
+      SourceHeader.cbSrcLength = uint32_t(n);
+      if (Position >= DataEnd) InputEnded = true;
+    } else {
+      SourceHeader.cbSrcLength = 0;
+    }
+    if (InputEnded) flags |= ACM_STREAMCONVERTF_END;
+    LastResult = acmStreamConvert(SourceStream, &SourceHeader, flags);
+    CheckResult(LastResult);
+    intermediate = SourceHeader.cbDstLengthUsed;
+    SourcePending = intermediate > 0 && intermediate == SourceHeader.cbDstLength;
+  }
+  bool done = InputEnded && !SourcePending;
+  if (TwoStage) {
+    TotalIntermediate += intermediate;
+    // The second stage ends once the first has handed out everything.
+    uint32_t flags = ACM_STREAMCONVERTF_BLOCKALIGN | (done ? ACM_STREAMCONVERTF_END : 0);
+    PCMHeader.cbSrcLength = intermediate;
+    PCMHeader.cbDstLengthUsed = 0;
+    if (intermediate > 0 || PCMPending || done) {
+      LastResult = acmStreamConvert(PCMStream, &PCMHeader, flags);
+      CheckResult(LastResult);
+    }
+    OutputLength = int32_t(PCMHeader.cbDstLengthUsed);
+    PCMPending = OutputLength > 0 && PCMHeader.cbDstLengthUsed == PCMHeader.cbDstLength;
+    done = done && !PCMPending;
+  } else {
+    OutputLength = int32_t(SourceHeader.cbDstLengthUsed);
+  }
+  TotalOutput += OutputLength;
+  if (!done) return OutputLength;
+  Finished = true;
+  return -1;
+}
+
+int32_t TAudioFile::CloseDecoding() {
+  LastResult = 0;
+  if (SourceStream && (SourceHeader.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED))
+    LastResult = acmStreamUnprepareHeader(SourceStream, &SourceHeader, 0);
+  CheckResult(LastResult);
+  LastResult = 0;
+  if (PCMStream && (PCMHeader.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED))
+    LastResult = acmStreamUnprepareHeader(PCMStream, &PCMHeader, 0);
+  CheckResult(LastResult);
+  OutputBuffer = {};
+  SourceBuffer = {};
+  IntermediateBuffer = {};
+  if (SourceStream) acmStreamClose(SourceStream, 0);
+  if (PCMStream) acmStreamClose(PCMStream, 0);
+  AudioData.reset();
+  Decoding = false;
+  return 0;
+}
+
+bool TAudioFile::CalcLength() {
+  if (!PrepareDecoding()) {
+    LengthSectors = 0;
+    return true;
+  }
+  EstimatedLength = 0;
+  while (DecodeBlock() != -1) {
+  }
+  uint64_t sectors = uint64_t(TotalOutput) / kSectorBytes + (uint64_t(TotalOutput) % kSectorBytes ? 1 : 0);
+  LengthSectors = uint32_t(std::min<uint64_t>(sectors, UINT32_MAX));
+  return true;
 }
 
 }  // namespace cv

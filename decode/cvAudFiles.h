@@ -22,10 +22,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "decode/cvACM.h"
 #include "formats/cvMP3File.h"
 #include "formats/cvOggVorbis.h"
 #include "formats/cvWAVfile.h"
@@ -65,8 +67,13 @@ class TAudioFile {
   // be called. At most once per object.
   bool PrepareDecoding();
   // Reads and converts one block. Returns OutputLength (0 or more) while the
-  // file has more data; -1 on the call that reaches the end of the file,
-  // whose PCM is still in OutputBuffer (OutputLength bytes).
+  // file has more data; -1 on the call that delivers the last PCM of the
+  // file, whose PCM is still in OutputBuffer (OutputLength bytes). That is
+  // the call that reaches the end of the file, unless the streams still hold
+  // more PCM than OutputBuffer takes: the calls after it then hand that out
+  // (reading nothing) and the last of them returns -1. Nothing is dropped,
+  // and the total does not depend on how the file was split into blocks.
+  // After -1 every call returns -1 with OutputLength 0.
   int32_t DecodeBlock();
   // Releases headers, buffers, streams and the file. Returns 0.
   int32_t CloseDecoding();
@@ -78,7 +85,14 @@ class TAudioFile {
   // Writes a warning line for a non-zero result code.
   void CheckResult(uint32_t Code);
   // Writes one diagnostic line (standard output unless a log sink is set).
+  // A failed write raises EInOutError.
   void WriteLog(const std::string& Msg);
+
+  // Where WriteLog lines go for every decoder of the process: a front end
+  // sets it once at start-up (the command-line tool sends them to standard
+  // error). Null: standard output. Safe from any thread.
+  using TLogSink = std::function<void(const std::string& Line)>;
+  static void SetLogSink(TLogSink Sink);
 
   // --- Fields ---
 
@@ -103,10 +117,18 @@ class TAudioFile {
   };
   std::unique_ptr<std::FILE, TFileCloser> AudioData;  // the file, while decoding
 
-  // The conversion streams (SourceStream, PCMStream), their stream headers
-  // (SourceHeader, PCMHeader) and the format blocks (SourceFormat,
-  // SuggestedFormat, TargetFormat) are members of the decoding half, of the
-  // codec layer's types (decode/cvACM.h).
+  // The conversion streams, owned by this object: the first stage (source
+  // to CD PCM, or to the suggested PCM) and the second (suggested PCM to CD
+  // PCM, two stages only).
+  HACMSTREAM SourceStream;
+  HACMSTREAM PCMStream;
+  ACMSTREAMHEADER SourceHeader{};
+  ACMSTREAMHEADER PCMHeader{};
+  // Format blocks: the source's (freed before PrepareDecoding returns), the
+  // suggested intermediate PCM (two stages, temporary) and CD PCM.
+  std::unique_ptr<TFormatBlock> SourceFormat;
+  std::unique_ptr<TFormatBlock> SuggestedFormat;
+  std::unique_ptr<TFormatBlock> TargetFormat;
 
   std::vector<uint8_t> SourceBuffer;        // 2 x BlockSize bytes
   std::vector<uint8_t> IntermediateBuffer;  // IntermediateSize bytes (two stages)
@@ -136,6 +158,24 @@ class TAudioFile {
  private:
   // Create steps 2 to 8: tries the readers in order.
   void Identify();
+  // The source format block for FileKind; sets BlockSize and the range of
+  // file bytes to feed (DataStart, DataEnd).
+  std::unique_ptr<TFormatBlock> BuildSourceFormat();
+  std::unique_ptr<TFormatBlock> NewFormat(uint16_t ExtraBytes) const;
+  // Reads up to Count bytes of the data range at the file position.
+  size_t ReadSource(uint8_t* Into, size_t Count);
+
+  // Bytes of the file that reach the codec: a WAV file's data chunk, the
+  // whole file otherwise.
+  uint64_t DataStart = 0;
+  uint64_t DataEnd = 0;
+  uint64_t Position = 0;
+  bool Prepared = false;      // PrepareDecoding ran (successfully or not)
+  bool Decoding = false;      // PrepareDecoding returned True, not closed
+  bool InputEnded = false;    // the last block went in with the end flag
+  bool SourcePending = false; // the first stage may hold more output
+  bool PCMPending = false;    // the second stage may hold more output
+  bool Finished = false;      // DecodeBlock returned -1
 };
 
 }  // namespace cv

@@ -3,10 +3,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace cv {
 
 TFileByteSource::TFileByteSource(const std::string& fileName) {
+  // Only regular files: opening a FIFO would wait for a writer, a device may
+  // never end.
+  std::error_code ec;
+  const auto status = std::filesystem::status(fileName, ec);
+  if (ec) {
+    Error = ec.value() != 0 ? ec.value() : ENOENT;
+    return;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    Error = std::filesystem::is_directory(status) ? EISDIR : EINVAL;
+    return;
+  }
   errno = 0;
   Stream.open(fileName, std::ios::in | std::ios::binary);
   if (!Stream.is_open()) {

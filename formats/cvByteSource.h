@@ -34,8 +34,10 @@ class TByteSource {
   }
 };
 
-// A file opened read-only with the standard C++ streams. The file stays open
-// for the life of the object and is closed by the destructor.
+// A regular file opened read-only with the standard C++ streams (anything
+// else, such as a directory, FIFO or device, is refused without being
+// opened). The file stays open for the life of the object and is closed by
+// the destructor.
 class TFileByteSource final : public TByteSource {
  public:
   explicit TFileByteSource(const std::string& fileName);

@@ -41,7 +41,7 @@ namespace {
 // The field's bytes without trailing characters of code 32 or less, as UTF-8.
 std::string TrimmedField(const std::uint8_t* bytes, std::size_t width) {
   while (width > 0 && bytes[width - 1] <= 32) --width;
-  return Latin1ToUTF8(std::string_view(reinterpret_cast<const char*>(bytes), width));
+  return UnmarkedTextToUTF8(std::string_view(reinterpret_cast<const char*>(bytes), width));
 }
 
 }  // namespace

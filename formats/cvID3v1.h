@@ -48,8 +48,8 @@ class TID3v1 {
 
   bool Present = false;          // the last 128 bytes begin with "TAG"
   std::uint8_t TagVersion = 1;   // 1 = ID3v1, 2 = ID3v1.1
-  // Texts, trailing characters of code 32 or less removed; the tag's
-  // ISO-8859-1 bytes converted to UTF-8.
+  // Texts, trailing characters of code 32 or less removed, in UTF-8: the
+  // tag's bytes as they stand when they are UTF-8, else read as ISO-8859-1.
   std::string Title;    // at most 30 characters
   std::string Artist;   // at most 30 characters
   std::string Album;    // at most 30 characters

@@ -1,0 +1,106 @@
+#include "app/cli/burner_session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "app/cli/cli.h"
+#include "device/cvSCSILib.h"
+
+namespace cli {
+
+void AddDeviceOption(CLI::App& sub, std::string& device) {
+  sub.add_option("-d,--device", device, "Drive: list index, device path or 'virtual' (default: the first drive)");
+}
+
+std::string OpenBurner(BurnerSession& session, const std::string& device) {
+  session.Burner = std::make_unique<cv::TKAudioCDBurner>();
+  cv::TKAudioCDBurner& burner = *session.Burner;
+  burner.SetDispatcher(session.Queue.Dispatcher());
+  burner.SetBeep(Beep);
+  burner.FindDevices();
+  const int count = burner.GetDeviceCount();
+  if (count == 0) return "no CD/DVD drive found";
+
+  int index = -1;
+  if (device.empty()) {
+    index = 0;
+  } else if (device.find_first_not_of("0123456789") == std::string::npos) {
+    index = std::stoi(device.substr(0, 4));
+    if (index >= count) return "no drive " + device + " (there are " + std::to_string(count) + ")";
+  } else {
+    for (int i = 0; i < count; ++i)
+      if (burner.GetDevicePath(static_cast<std::uint8_t>(i)) == device) index = i;
+    if (index < 0) return "no drive " + device + " (see 'corvid-burn devices')";
+  }
+  burner.SelectDevice(static_cast<std::uint8_t>(index));
+  return "";
+}
+
+std::string StatusWord(cv::TKAudioCDBurner& burner) {
+  const std::uint8_t status = burner.GetStatus();
+  std::string word = cv::BurnStatusText(status);
+  if (status == cv::bsClosingTrack) word += std::to_string(burner.GetCurrentTrack());
+  return word;
+}
+
+ProgressLine::ProgressLine()
+    : Terminal_(::isatty(STDERR_FILENO) == 1), Started_(std::chrono::steady_clock::now()), Last_() {}
+
+void ProgressLine::Update(cv::TKAudioCDBurner& burner, bool erasing) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto period = Terminal_ ? std::chrono::milliseconds(200) : std::chrono::milliseconds(3000);
+  if (Last_.time_since_epoch().count() != 0 && now - Last_ < period) return;
+  Last_ = now;
+
+  char line[160];
+  if (erasing) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - Started_).count();
+    std::snprintf(line, sizeof line, "%-20s %lld s", StatusWord(burner).c_str(), static_cast<long long>(seconds));
+  } else {
+    const std::int32_t written = burner.GetSectorsWritten();
+    const std::int32_t total = burner.GetTotalSectors();
+    const int percent = total > 0 ? static_cast<int>(static_cast<std::int64_t>(written) * 100 / total) : 0;
+    const std::uint32_t length = burner.GetBufferLength();
+    const std::uint32_t free = burner.GetBufferFree();
+    char buffer[24] = "buffer --";
+    if (length > 0 && free <= length)
+      std::snprintf(buffer, sizeof buffer, "buffer %3d%%",
+                    static_cast<int>((static_cast<std::uint64_t>(length - free) * 100) / length));
+    std::snprintf(line, sizeof line, "%-20s track %2d  %s / %s  %3d%%  %s", StatusWord(burner).c_str(),
+                  burner.GetCurrentTrack(), cv::SectorsToMSFText(static_cast<std::uint32_t>(written)).c_str(),
+                  cv::SectorsToMSFText(static_cast<std::uint32_t>(total)).c_str(), percent, buffer);
+  }
+  if (Terminal_) {
+    std::cerr << '\r' << line << "\033[K" << std::flush;
+    Drawn_ = true;
+  } else {
+    std::cerr << line << '\n' << std::flush;
+  }
+}
+
+void ProgressLine::Finish() {
+  if (Terminal_ && Drawn_) std::cerr << '\n' << std::flush;
+  Drawn_ = false;
+}
+
+void WaitForJob(BurnerSession& session, const std::function<bool()>& done, bool erasing) {
+  ProgressLine progress;
+  cv::TKAudioCDBurner& burner = *session.Burner;
+  // The engine bounds every wait for the drive; this only keeps the loop
+  // itself from running forever should it not.
+  session.Queue.RunUntil(
+      [&] {
+        progress.Update(burner, erasing);
+        return done() && !burner.IsBusy();
+      },
+      std::chrono::hours(24), std::chrono::milliseconds(100));
+  progress.Finish();
+}
+
+void Beep() {
+  if (::isatty(STDERR_FILENO) == 1) std::cerr << '\a' << std::flush;
+}
+
+}  // namespace cli

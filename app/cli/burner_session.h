@@ -1,0 +1,59 @@
+// What the burner subcommands of corvid-burn share: a burner component on a
+// selected drive with the main thread as its dispatcher, the progress line,
+// and the wait for a burn or an erase to end.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "burner/cvAudioCDBurner.h"
+#include "burner/cvCallQueue.h"
+
+namespace cli {
+
+// The component and the queue its events run on (the main thread's).
+struct BurnerSession {
+  cv::TCallQueue Queue;  // outlives the component
+  std::unique_ptr<cv::TKAudioCDBurner> Burner;
+};
+
+// Adds the -d/--device option to sub, storing into device.
+void AddDeviceOption(CLI::App& sub, std::string& device);
+
+// Finds the drives and selects device: a list index, a device path, or
+// "virtual"; empty selects the first drive. Answers an empty string, or the
+// message why it could not.
+std::string OpenBurner(BurnerSession& session, const std::string& device);
+
+// The status as the window shows it ("WRITING", "CLOSING TRACK # 2", ...).
+std::string StatusWord(cv::TKAudioCDBurner& burner);
+
+// The progress line on standard error: redrawn in place on a terminal,
+// otherwise one line every few seconds.
+class ProgressLine {
+ public:
+  ProgressLine();
+  // Shows the burner's current state if it is time to.
+  void Update(cv::TKAudioCDBurner& burner, bool erasing);
+  // Ends the line (on a terminal) before other output.
+  void Finish();
+
+ private:
+  bool Terminal_;
+  bool Drawn_ = false;
+  std::chrono::steady_clock::time_point Started_;
+  std::chrono::steady_clock::time_point Last_;
+};
+
+// Runs the main thread's queue until done() (the completion event has run
+// and the worker has ended), updating the progress line.
+void WaitForJob(BurnerSession& session, const std::function<bool()>& done, bool erasing);
+
+// The terminal bell, only when standard error is a terminal.
+void Beep();
+
+}  // namespace cli

@@ -1,0 +1,108 @@
+#include "burner/cvBurnRecord.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "burner/cvAudCache.h"
+#include "burner/cvAudWriter.h"
+#include "burner/cvTrackSource.h"
+
+namespace cv {
+
+bool ReadFileStamp(const std::string& path, TFileStamp& stamp) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  stamp.Size = st.st_size;
+  stamp.ModifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return true;
+}
+
+std::int32_t TrackWriteSectors(const TAudioFilesToBurn& track) {
+  if (track.LengthSectors <= 0) return 0;  // refused by Burn's checks
+  return std::max(track.LengthSectors, kMinTrackSectors);
+}
+
+TAudioFiles::TAudioFiles() : TransferBuffer(static_cast<std::size_t>(kTransferSectors) * kSectorBytes) {}
+
+TAudioFiles::~TAudioFiles() { StopWorkers(*this); }
+
+void TAudioFiles::SetStatus(std::uint8_t status) {
+  if (Status.exchange(status) != status && StatusObserver) StatusObserver(status);
+}
+
+void TAudioFiles::RaiseError(std::int32_t code) {
+  ErrorCode = code;
+  if (code != beNone) ErrorRaised = true;
+}
+
+void StopWorkers(TAudioFiles& Files) {
+  // The writer first: it may still be taking blocks from the cache.
+  if (Files.WriteThread) {
+    Files.WriteThread->RequestStop();
+    Files.WriteThread.reset();
+  }
+  if (Files.CacheThread) {
+    Files.CacheThread->RequestStop();
+    Files.CacheThread.reset();
+  }
+}
+
+void ResetBurnState(TAudioFiles& Files) {
+  ReleaseCache(Files);
+  Files.NewTrack = false;
+  Files.CurrentTrack = 0;
+  Files.BlockPause = 0;
+  Files.ErrorCode = 0;
+  Files.ErrorRaised = false;
+  Files.WithError = false;
+  Files.CachePrimed = false;
+  Files.CacheFinished = false;
+  Files.AbortRequested = false;
+  Files.CacheFilling = false;
+  Files.WriterTaking = false;
+  Files.CacheFailed = false;
+  Files.Status = bsIdle;
+  Files.SectorsWritten = 0;
+  Files.BlockCapacity = 0;
+  Files.CachePriority = 0;
+  Files.RemainingSectors = 0;
+  Files.BufferLength = 0;
+  Files.BufferFree = 0;
+  Files.OnWriteDone = nullptr;
+  Files.Sender = nullptr;
+}
+
+bool ClearTracks(TAudioFiles& Files) {
+  StopWorkers(Files);
+  ResetBurnState(Files);
+  Files.Tracks.clear();
+  Files.TrackCount = 0;
+  Files.TotalSectors = 0;
+  Files.CacheSize = 0;
+  Files.Running = false;
+  std::fill(Files.TransferBuffer.begin(), Files.TransferBuffer.end(), 0);
+  return true;
+}
+
+TAddTrackResult AddTrack(TAudioFiles& Files, const std::string& FileName, std::int32_t LengthSectors,
+                         std::uint16_t PauseSectors) {
+  if (Files.TrackCount >= kMaxTracks) return TAddTrackResult::ListFull;
+  TTrackDecoder decoder(FileName);  // EInOutError when it cannot be opened
+  if (decoder.FileKind() == 0) return TAddTrackResult::NotAudio;
+
+  TAudioFilesToBurn track;
+  track.FileName = FileName;
+  track.FileKind = decoder.FileKind();
+  track.PauseSectors = PauseSectors;
+  ReadFileStamp(FileName, track.Stamp);
+  track.LengthSectors = LengthSectors >= 1 ? LengthSectors : decoder.MeasureSectors();
+  if (track.LengthSectors > kMaxTrackSectors) return TAddTrackResult::TooLong;
+
+  Files.Tracks.push_back(std::move(track));
+  Files.TotalSectors += TrackWriteSectors(Files.Tracks.back());
+  ++Files.TrackCount;
+  return TAddTrackResult::Added;
+}
+
+}  // namespace cv

@@ -1,0 +1,46 @@
+#include "device/cvDeviceList.h"
+
+namespace cv {
+namespace {
+
+std::string Trimmed(const char* text) {
+  std::string s(text);
+  std::size_t first = s.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  std::size_t last = s.find_last_not_of(' ');
+  return s.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::string DeviceListText(const TSCSIDevice& device) {
+  std::string out;
+  for (std::uint16_t i = 0; i < device.GetDeviceCount(); ++i) {
+    const char* text = device.GetDeviceName(static_cast<std::uint8_t>(i));
+    if (text == nullptr) break;
+    out += std::to_string(i) + " " + text + "\n";
+  }
+  return out;
+}
+
+nlohmann::json DeviceListJson(const TSCSIDevice& device) {
+  nlohmann::json list = nlohmann::json::array();
+  for (std::uint16_t i = 0; i < device.GetDeviceCount() && i < device.Devices.size(); ++i) {
+    const TDeviceEntry& entry = device.Devices[i];
+    list.push_back({
+        {"index", i},
+        {"text", std::string(entry.Text)},
+        {"path", std::string(entry.Path)},
+        {"host", entry.HaId},
+        {"target", entry.Target},
+        {"lun", entry.Lun},
+        {"vendor", Trimmed(entry.Vendor)},
+        {"product", Trimmed(entry.Product)},
+        {"revision", Trimmed(entry.Revision)},
+        {"transport", TransportName(entry.Transport)},
+    });
+  }
+  return list;
+}
+
+}  // namespace cv

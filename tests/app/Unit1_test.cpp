@@ -1,0 +1,510 @@
+// The main window against the virtual recorder: every test gets a fresh
+// recorder directory, sets its medium and faults with corvid-burn's
+// `virtual` commands before the window opens it, and drives the window as a
+// user would (drops, clicks, shortcuts), on Qt's offscreen platform.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+
+#include "app/Unit1.h"
+#include "decode/cvAudFiles.h"
+
+using cv::TForm1;
+
+namespace {
+
+constexpr int kWait = 60000;  // generous bound for a loaded machine
+
+QString Msf(qint64 sectors) {
+  return QString::asprintf("%02d:%02d:%02d", static_cast<int>(sectors / 4500), static_cast<int>((sectors / 75) % 60),
+                           static_cast<int>(sectors % 75));
+}
+
+// A RIFF/WAVE file of CD audio, exactly `sectors` sectors of a quiet tone.
+void WriteWav(const QString& path, int sectors) {
+  const std::uint32_t dataBytes = static_cast<std::uint32_t>(sectors) * 2352u;
+  std::vector<unsigned char> file(44 + dataBytes);
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<unsigned char>(v >> (8 * i));
+  };
+  auto put16 = [&](std::size_t at, std::uint16_t v) {
+    file[at] = static_cast<unsigned char>(v);
+    file[at + 1] = static_cast<unsigned char>(v >> 8);
+  };
+  std::memcpy(&file[0], "RIFF", 4);
+  put32(4, 36 + dataBytes);
+  std::memcpy(&file[8], "WAVEfmt ", 8);
+  put32(16, 16);
+  put16(20, 1);
+  put16(22, 2);
+  put32(24, 44100);
+  put32(28, 44100 * 4);
+  put16(32, 4);
+  put16(34, 16);
+  std::memcpy(&file[36], "data", 4);
+  put32(40, dataBytes);
+  for (std::uint32_t frame = 0; frame < dataBytes / 4; ++frame) {
+    // A 441 Hz triangle, quiet, the same on both channels.
+    const int phase = static_cast<int>(frame % 100);
+    const auto sample = static_cast<std::uint16_t>(static_cast<std::int16_t>((phase < 50 ? phase : 100 - phase) * 80 - 2000));
+    put16(44 + frame * 4, sample);
+    put16(44 + frame * 4 + 2, sample);
+  }
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+}
+
+QString Mp3Fixture() { return QStringLiteral(CORVID_FIXTURES_DIR "/app/tone2s.mp3"); }
+
+// Sends a file drag from a file manager onto the list, as Qt delivers it.
+void DropFiles(TForm1& form, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+  data.setUrls(urls);
+  QWidget* target = form.clBox->viewport();
+  const QPoint at(20, 20);
+  QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
+  QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &drop);
+}
+
+// What the window showed at each tick of its status timer.
+struct TTick {
+  QString Label2;
+  QString Label3;
+  int Position;
+  int Maximum;
+  bool BurnEnabled;
+  bool EraseEnabled;
+  bool EjectEnabled;
+  bool LoadEnabled;
+  bool FreeSpaceEnabled;
+  bool DrivesEnabled;
+  bool AddEnabled;
+};
+
+}  // namespace
+
+class TForm1Test : public QObject {
+  Q_OBJECT
+
+ public:
+  TForm1Test() = default;
+
+ private:
+  std::unique_ptr<QTemporaryDir> Recorder_;
+  std::unique_ptr<QTemporaryDir> Files_;
+  std::unique_ptr<TForm1> Form_;
+  std::vector<TTick> Ticks_;
+
+  // Runs `corvid-burn virtual ARGS` on this test's recorder.
+  bool Virtual(const QStringList& args) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(CORVID_BURN_EXE), QStringList{QStringLiteral("virtual")} + args);
+    if (!process.waitForFinished(kWait)) return false;
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+      qWarning("corvid-burn virtual %s: %s", qPrintable(args.join(QLatin1Char(' '))),
+               process.readAll().constData());
+      return false;
+    }
+    return true;
+  }
+
+  QString File(const QString& name) const { return Files_->filePath(name); }
+
+  QString Wav(const QString& name, int sectors) {
+    const QString path = File(name);
+    WriteWav(path, sectors);
+    return path;
+  }
+
+  // Opens the window on the recorder as set up so far.
+  TForm1& Open() {
+    Form_ = std::make_unique<TForm1>();
+    cv::TBurnTimings timings = Form_->kacdb.GetTimings();
+    timings.DrivePoll = std::chrono::milliseconds(50);
+    timings.CacheTail = std::chrono::milliseconds(10);
+    Form_->kacdb.SetTimings(timings);
+    QObject::connect(Form_->Timer1, &QTimer::timeout, Form_.get(), [this] {
+      TForm1& f = *Form_;
+      Ticks_.push_back({f.Label2->text(), f.Label3->text(), f.PB->value(), f.PB->maximum(), f.Button1->isEnabled(),
+                        f.Button2->isEnabled(), f.Button3->isEnabled(), f.Button4->isEnabled(),
+                        f.Label4->isEnabled(), f.lbDrives->isEnabled(), f.Add1->isEnabled()});
+    });
+    Form_->show();
+    return *Form_;
+  }
+
+  int DiscTracks() const {
+    QFile cue(Recorder_->filePath(QStringLiteral("disc.cue")));
+    if (!cue.open(QIODevice::ReadOnly)) return 0;
+    return static_cast<int>(QString::fromUtf8(cue.readAll()).count(QRegularExpression(QStringLiteral("TRACK \\d+ AUDIO"))));
+  }
+
+  qint64 DiscBytes() const { return QFileInfo(Recorder_->filePath(QStringLiteral("disc.bin"))).size(); }
+
+  bool SawTick(const std::function<bool(const TTick&)>& what) const {
+    for (const TTick& t : Ticks_)
+      if (what(t)) return true;
+    return false;
+  }
+
+  // Burns the rows and waits for the outcome in Label2.
+  void BurnAndWait(TForm1& form, const QString& outcome) {
+    QVERIFY(form.Button1->isEnabled());
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), outcome, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Button1->isEnabled(), kWait);
+  }
+
+ private slots:
+  void init() {
+    Recorder_ = std::make_unique<QTemporaryDir>();
+    Files_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(Recorder_->isValid() && Files_->isValid());
+    qputenv("CORVID_VIRTUAL_RECORDER", QFile::encodeName(Recorder_->path()));
+    Ticks_.clear();
+  }
+
+  void cleanup() {
+    if (Form_) {
+      // A failed test may leave a job running: let it end first.
+      QTRY_VERIFY_WITH_TIMEOUT(!Form_->kacdb.IsBusy(), kWait);
+      Form_.reset();
+    }
+    Recorder_.reset();
+    Files_.reset();
+  }
+
+  void showListsTheRecorderAndBuildsCaptionAndFilter() {
+    TForm1& form = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    const int count = form.kacdb.GetDeviceCount();
+    QVERIFY(count >= 1);
+    QCOMPARE(form.lbDrives->count(), count);
+    int virtualIndex = -1;
+    for (int i = 0; i < count; ++i) {
+      QCOMPARE(form.lbDrives->itemText(i), QString::fromStdString(form.kacdb.GetDeviceName(static_cast<std::uint8_t>(i))));
+      if (form.kacdb.GetDevicePath(static_cast<std::uint8_t>(i)) == "virtual") virtualIndex = i;
+    }
+    QVERIFY(virtualIndex >= 0);
+    QVERIFY(form.lbDrives->itemText(virtualIndex).contains(QStringLiteral("VIRTUAL RECORDER")));
+    QCOMPARE(form.lbDrives->currentIndex(), 0);
+    QCOMPARE(form.kacdb.GetSelectedDevice(), 0);
+
+    // The codecs of this build decode MP3 (mpg123), so the window offers it.
+    cv::TAudioFile probe("");
+    QVERIFY(cv::HasKind(probe.SupportedKinds, cv::afMP3));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Corvid Audio CD Burner (WAV, MP3)"));
+    QCOMPARE(form.DialogFilter(),
+             QStringLiteral("All Supported Audio Formats (*.wav;*.mp3)|*.wav;*.mp3|"
+                            "Wave (Microsoft) Aduio Files (*.wav)|*.wav|MP3 Audio Files (*.mp3)|*.mp3"));
+    const QStringList filters = form.od->nameFilters();
+    QCOMPARE(filters.size(), 3);
+    QVERIFY(filters[0].startsWith(QStringLiteral("All Supported Audio Formats (*.wav")));
+    QVERIFY(filters[1].startsWith(QStringLiteral("Wave (Microsoft) Aduio Files (*.wav")));
+    QVERIFY(filters[2].startsWith(QStringLiteral("MP3 Audio Files (*.mp3")));
+    QCOMPARE(form.Label3->text(), QStringLiteral("IDLE"));
+    QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : (Click Here)"));
+  }
+
+  void formHasItsControls() {
+    TForm1& form = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.size(), QSize(520, 332));
+    QCOMPARE(form.Label1->text(), QStringLiteral("Drives :"));
+    QCOMPARE(form.Button1->text(), QStringLiteral("Burn"));
+    QCOMPARE(form.Button2->text(), QStringLiteral("Quick Erase"));
+    QCOMPARE(form.Button3->text(), QStringLiteral("Eject"));
+    QCOMPARE(form.Button4->text(), QStringLiteral("Load"));
+    QCOMPARE(form.clBox->headerItem()->text(TForm1::lcType), QStringLiteral("Type"));
+    QCOMPARE(form.clBox->headerItem()->text(TForm1::lcName), QStringLiteral("Name"));
+    QCOMPARE(form.clBox->headerItem()->text(TForm1::lcDuration), QStringLiteral("Duration"));
+    QVERIFY(form.clBox->header()->isSectionHidden(TForm1::lcSectors));
+    QCOMPARE(form.clBox->columnWidth(TForm1::lcType), 38);
+    QCOMPARE(form.clBox->columnWidth(TForm1::lcDuration), 60);
+    QCOMPARE(form.Add1->text(), QStringLiteral("Add ..."));
+    QCOMPARE(form.Add1->shortcut(), QKeySequence(Qt::Key_Insert));
+    QCOMPARE(form.Delete1->shortcut(), QKeySequence(Qt::Key_Delete));
+    QCOMPARE(form.ClearAll1->text(), QStringLiteral("Clear All"));
+    QCOMPARE(form.ClearAll1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    QCOMPARE(form.Timer1->interval(), 500);
+    QVERIFY(form.Timer1->isActive());
+    QCOMPARE(form.ProgressBar1->width(), 166);
+    QVERIFY(form.Label2->font().bold());
+    QVERIFY(form.Label3->font().bold());
+    QCOMPARE(form.Label3->palette().color(QPalette::WindowText), QColor(Qt::red));
+    QCOMPARE(form.lbDrives->font().pixelSize(), 12);
+    QCOMPARE(form.font().pixelSize(), 11);
+    // The drive row sits above the button row, the list between them and
+    // the status area, the progress bars above the messages.
+    QVERIFY(form.Button1->mapTo(&form, QPoint(0, 0)).y() < form.Button2->mapTo(&form, QPoint(0, 0)).y());
+    QVERIFY(form.Button2->mapTo(&form, QPoint(0, 0)).y() < form.clBox->mapTo(&form, QPoint(0, 0)).y());
+    QVERIFY(form.clBox->mapTo(&form, QPoint(0, 0)).y() < form.PB->mapTo(&form, QPoint(0, 0)).y());
+    QVERIFY(form.PB->mapTo(&form, QPoint(0, 0)).y() < form.Label2->mapTo(&form, QPoint(0, 0)).y());
+    QVERIFY(form.Button1->mapTo(&form, QPoint(0, 0)).x() + form.Button1->width() <= form.width());
+  }
+
+  void dropOfWavAndMp3AddsRowsAndTheTotal() {
+    TForm1& form = Open();
+    const QString wav = Wav(QStringLiteral("first song.wav"), 300);
+    const QString mp3 = Mp3Fixture();
+    DropFiles(form, {wav, mp3});
+    QTRY_COMPARE_WITH_TIMEOUT(form.clBox->topLevelItemCount(), 2, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QStringLiteral(" Inserting ") + mp3 + QStringLiteral(" Done !!!"),
+                              kWait);
+
+    const QTreeWidgetItem* first = form.clBox->topLevelItem(0);
+    QCOMPARE(first->text(TForm1::lcType), QStringLiteral("WAV"));
+    QCOMPARE(first->text(TForm1::lcName), wav);
+    QCOMPARE(first->text(TForm1::lcDuration), Msf(300));
+    QCOMPARE(first->text(TForm1::lcSectors), QStringLiteral("300"));
+
+    const QTreeWidgetItem* second = form.clBox->topLevelItem(1);
+    QCOMPARE(second->text(TForm1::lcType), QStringLiteral("MP3"));
+    QCOMPARE(second->text(TForm1::lcName), mp3);
+    // Two seconds of audio are 150 sectors; the decoder may keep some of the
+    // encoder's padding.
+    const int mp3Sectors = second->text(TForm1::lcSectors).toInt();
+    QVERIFY2(mp3Sectors >= 150 && mp3Sectors <= 160, qPrintable(second->text(TForm1::lcSectors)));
+    QCOMPARE(second->text(TForm1::lcDuration), Msf(mp3Sectors));
+
+    // Each track counts with a 150-sector gap; the timer stays off so that
+    // the total stays in view.
+    QCOMPARE(form.Label3->text(), Msf(300 + 150 + mp3Sectors + 150));
+    QVERIFY(!form.Timer1->isActive());
+    // The rows are the window's; the burner's list is filled only by Burn.
+    QCOMPARE(form.kacdb.GetTrackCount(), 0);
+  }
+
+  void droppedTextFileAddsNoRow() {
+    TForm1& form = Open();
+    const QString text = File(QStringLiteral("notes.txt"));
+    {
+      QFile f(text);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("These are not the sounds you are looking for.\n");
+    }
+    DropFiles(form, {text});
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QStringLiteral(" Inserting ") + text + QStringLiteral(" Failed !!!"),
+                              kWait);
+    QCOMPARE(form.clBox->topLevelItemCount(), 0);
+  }
+
+  void droppedMissingFileFailsAndTheNextIsAdded() {
+    TForm1& form = Open();
+    const QString missing = File(QStringLiteral("gone.wav"));
+    const QString wav = Wav(QStringLiteral("here.wav"), 80);
+    DropFiles(form, {missing});
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(),
+                              QStringLiteral(" Inserting ") + missing + QStringLiteral(" Failed !!!"), kWait);
+    QCOMPARE(form.clBox->topLevelItemCount(), 0);
+
+    DropFiles(form, {missing, wav});
+    QTRY_COMPARE_WITH_TIMEOUT(form.clBox->topLevelItemCount(), 1, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QStringLiteral(" Inserting ") + wav + QStringLiteral(" Done !!!"),
+                              kWait);
+    QCOMPARE(form.clBox->topLevelItem(0)->text(TForm1::lcName), wav);
+    QVERIFY(form.isVisible());
+  }
+
+  void deleteAndClearAllWorkOnTheRows() {
+    TForm1& form = Open();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.AddDroppedFiles({Wav(QStringLiteral("a.wav"), 75), Wav(QStringLiteral("b.wav"), 76), Wav(QStringLiteral("c.wav"), 77)});
+    QCOMPARE(form.clBox->topLevelItemCount(), 3);
+
+    form.clBox->setFocus();
+    form.clBox->setCurrentItem(form.clBox->topLevelItem(1));
+    QTest::keyClick(form.clBox, Qt::Key_Delete);
+    QCOMPARE(form.clBox->topLevelItemCount(), 2);
+    QCOMPARE(form.clBox->topLevelItem(0)->text(TForm1::lcName), File(QStringLiteral("a.wav")));
+    QCOMPARE(form.clBox->topLevelItem(1)->text(TForm1::lcName), File(QStringLiteral("c.wav")));
+
+    // Delete with nothing selected removes nothing.
+    form.clBox->clearSelection();
+    form.Delete1->trigger();
+    QCOMPARE(form.clBox->topLevelItemCount(), 2);
+
+    QTest::keyClick(form.clBox, Qt::Key_Delete, Qt::ControlModifier);
+    QCOMPARE(form.clBox->topLevelItemCount(), 0);
+    QCOMPARE(form.kacdb.GetTrackCount(), 0);
+  }
+
+  void addFromTheDialogAddsARowWithoutKind() {
+    TForm1& form = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QString wav = Wav(QStringLiteral("chosen.wav"), 90);
+    QTimer::singleShot(0, &form, [&] {
+      QTRY_VERIFY_WITH_TIMEOUT(form.od->isVisible(), kWait);
+      form.od->selectFile(wav);
+      form.od->accept();
+    });
+    form.Add1->trigger();
+    QCOMPARE(form.clBox->topLevelItemCount(), 1);
+    const QTreeWidgetItem* row = form.clBox->topLevelItem(0);
+    QCOMPARE(row->text(TForm1::lcType), QString());
+    QCOMPARE(row->text(TForm1::lcName), wav);
+    QCOMPARE(row->text(TForm1::lcDuration), Msf(90));
+    QCOMPARE(row->text(TForm1::lcSectors), QStringLiteral("90"));
+  }
+
+  void burnShowsProgressThenWriteDoneAndBurnsAgain() {
+    // 64 KiB of drive buffer at 4x: the writes take a few seconds, so the
+    // timer sees the burn under way.
+    QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("speed=4"), QStringLiteral("buffer-kib=64")}));
+    TForm1& form = Open();
+    const QString wav = Wav(QStringLiteral("album.wav"), 900);
+    form.AddDroppedFiles({wav});
+    QCOMPARE(form.clBox->topLevelItemCount(), 1);
+
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QVERIFY(form.JobRunning());
+    QVERIFY(!form.Button1->isEnabled());
+    QVERIFY(!form.close());  // the window stays while the disc is written
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QStringLiteral("Write Done!"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Button1->isEnabled(), kWait);
+
+    QVERIFY(SawTick([](const TTick& t) { return t.Label3 == QStringLiteral("WRITING"); }));
+    const QRegularExpression writing(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d Writing Track # 1$"));
+    QVERIFY(SawTick([&](const TTick& t) { return writing.match(t.Label2).hasMatch(); }));
+    QVERIFY(SawTick([](const TTick& t) { return t.Position > 0 && t.Position < t.Maximum; }));
+    // While it ran, nothing that talks to the drive could be used.
+    for (const TTick& t : Ticks_) {
+      if (t.Label3 != QStringLiteral("WRITING")) continue;
+      QVERIFY(!t.BurnEnabled && !t.EraseEnabled && !t.EjectEnabled && !t.LoadEnabled && !t.FreeSpaceEnabled &&
+              !t.DrivesEnabled);
+      QVERIFY(t.AddEnabled);
+    }
+    QCOMPARE(form.PB->maximum(), form.kacdb.GetTotalSectors());
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label3->text(), QStringLiteral("IDLE"), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(form.PB->value(), form.PB->maximum(), kWait);
+    QCOMPARE(DiscTracks(), 1);
+    const qint64 afterFirst = DiscBytes();
+    QVERIFY(afterFirst >= 900 * 2352);
+
+    // The same list once more: a second session with the same track.
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QCOMPARE(DiscTracks(), 2);
+    QVERIFY(DiscBytes() >= afterFirst + 900 * 2352);
+    QCOMPARE(form.kacdb.GetTrackCount(), 1);
+    QVERIFY(form.close());
+  }
+
+  void burnStopsAtTheFirstRowWithoutPath() {
+    TForm1& form = Open();
+    form.AddDroppedFiles({Wav(QStringLiteral("one.wav"), 310)});
+    form.clBox->addTopLevelItem(new QTreeWidgetItem(QStringList{QString(), QStringLiteral("   "), Msf(0), QStringLiteral("0")}));
+    form.AddDroppedFiles({Wav(QStringLiteral("three.wav"), 320)});
+    QCOMPARE(form.clBox->topLevelItemCount(), 3);
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QCOMPARE(form.kacdb.GetTrackCount(), 1);
+    QCOMPARE(DiscTracks(), 1);
+  }
+
+  void writeErrorShowsTheDrivesSenseCode() {
+    QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("write-error-at=100")}));
+    TForm1& form = Open();
+    form.AddDroppedFiles({Wav(QStringLiteral("doomed.wav"), 400)});
+    // The recorder answers 3/0C/00: ASC 0Ch, ASCQ 00h.
+    BurnAndWait(form, QStringLiteral("Write Done Failed! (DEVICE ERROR %1)").arg(0x0C * 256 + 0x00));
+  }
+
+  void burnOfAnEmptyListIsRefusedWithItsReason() {
+    TForm1& form = Open();
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QVERIFY(form.Label2->text().startsWith(QStringLiteral("Burn Not Started! (")));
+    QVERIFY(!form.JobRunning());
+    QVERIFY(form.Button1->isEnabled() && form.Button2->isEnabled() && form.Label4->isEnabled());
+    QCOMPARE(DiscTracks(), 0);
+  }
+
+  void quickEraseOfACdrw() {
+    QVERIFY(Virtual({QStringLiteral("insert"), QStringLiteral("cdrw80")}));
+    // A minimal blank of 60 s at this scale lasts 3 s.
+    QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("time-scale=0.05")}));
+    TForm1& form = Open();
+    QTest::mouseClick(form.Button2, Qt::LeftButton);
+    QCOMPARE(form.Label2->text(), QStringLiteral("Erasing Disc"));
+    QVERIFY(form.JobRunning());
+    QVERIFY(!form.Button1->isEnabled() && !form.Button3->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QStringLiteral("Erase Done!"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Button2->isEnabled(), kWait);
+    QVERIFY(SawTick([](const TTick& t) { return t.Label3 == QStringLiteral("ERASING"); }));
+  }
+
+  void quickEraseWithoutDiscIsRefused() {
+    QVERIFY(Virtual({QStringLiteral("insert"), QStringLiteral("none")}));
+    TForm1& form = Open();
+    QTest::mouseClick(form.Button2, Qt::LeftButton);
+    QVERIFY(form.Label2->text().startsWith(QStringLiteral("Erase Not Started! (")));
+    QVERIFY(!form.JobRunning());
+    QVERIFY(form.Button2->isEnabled());
+  }
+
+  void freeSpaceOfABlankDisc() {
+    QVERIFY(Virtual({QStringLiteral("insert"), QStringLiteral("cdr80")}));
+    TForm1& form = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(form.Label4, Qt::LeftButton);
+    // A blank 80-minute CD-R: everything up to the last possible lead-out
+    // (LBA 359849) is free.
+    QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : ") + Msf(359849));
+  }
+
+  void freeSpaceWithoutDisc() {
+    QVERIFY(Virtual({QStringLiteral("insert"), QStringLiteral("none")}));
+    TForm1& form = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(form.Label4, Qt::LeftButton);
+    QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : no disc could be read"));
+  }
+
+  void ejectAndLoadMoveTheTray() {
+    TForm1& form = Open();
+    QTest::mouseClick(form.Button3, Qt::LeftButton);
+    QTest::mouseClick(form.Label4, Qt::LeftButton);
+    QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : no disc could be read"));
+    QTest::mouseClick(form.Button4, Qt::LeftButton);
+    QTest::mouseClick(form.Label4, Qt::LeftButton);
+    QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : ") + Msf(359849));
+  }
+
+  void startUpTakesFilesAndSavesAScreenshot() {
+    const QString wav = Wav(QStringLiteral("cli.wav"), 100);
+    const QString picture = File(QStringLiteral("shot.png"));
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(CORVID_BURNER_EXE), {QStringLiteral("--screenshot"), picture, wav});
+    QVERIFY(process.waitForFinished(kWait));
+    QCOMPARE(process.exitCode(), 0);
+    QImage image(picture);
+    QVERIFY(!image.isNull());
+    QVERIFY(image.width() >= 520 && image.height() >= 332);
+  }
+};
+
+QTEST_MAIN(TForm1Test)
+#include "Unit1_test.moc"
