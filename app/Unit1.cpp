@@ -156,7 +156,7 @@ void TForm1::CreateControls() {
   panel1Layout->setSpacing(0);
 
   auto* driveRow = new QHBoxLayout();
-  driveRow->setContentsMargins(4, 4, 12, 4);
+  driveRow->setContentsMargins(4, 4, 11, 4);
   driveRow->setSpacing(3);
   Label1 = new QLabel(QStringLiteral("Drives :"), Panel1);
   Label1->setObjectName(QStringLiteral("Label1"));
@@ -165,7 +165,7 @@ void TForm1::CreateControls() {
   lbDrives = new QComboBox(Panel1);
   lbDrives->setObjectName(QStringLiteral("lbDrives"));
   lbDrives->setEditable(false);
-  lbDrives->setMinimumWidth(381);
+  lbDrives->setMinimumWidth(160);
   lbDrives->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   lbDrives->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);

@@ -18,7 +18,7 @@ command -v xvfb-run >/dev/null || { echo "make_screenshot.sh: needs xvfb-run (De
 
 files=("$@")
 if [ ${#files[@]} -eq 0 ]; then
-  for f in demo/*; do
+  for f in tests/fixtures/demo/*; do
     case "$f" in *.wav|*.mp3|*.ogg|*.wma) files+=("$PWD/$f") ;; esac
   done
 fi

@@ -41,7 +41,11 @@ namespace {
 // The field's bytes without trailing characters of code 32 or less, as UTF-8.
 std::string TrimmedField(const std::uint8_t* bytes, std::size_t width) {
   while (width > 0 && bytes[width - 1] <= 32) --width;
-  return UnmarkedTextToUTF8(std::string_view(reinterpret_cast<const char*>(bytes), width));
+  std::string text = UnmarkedTextToUTF8(std::string_view(reinterpret_cast<const char*>(bytes), width));
+  // A UTF-8 character cut off by the field's end is dropped, which may bare
+  // more blanks.
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.pop_back();
+  return text;
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // corvid-burn probe [--json] FILE...: identifies each file as the decoder
 // does (readers tried in the order WMA, MP3, Ogg Vorbis, WAV) and prints its
 // kind, estimated length, stream parameters and tags. With --json, one object
-// per file holding also every field of each reader that was tried. A file
-// that cannot be opened is reported on its own and the others are still
-// probed; the exit status is then 1.
+// per file holding also every field of each reader that was tried. Each file
+// is also decoded once to measure its exact length (length_sectors, the
+// length a burn writes) unless --no-measure is given. A file that cannot be
+// opened is reported on its own and the others are still probed; the exit
+// status is then 1.
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -180,7 +182,7 @@ TProbeResult Summarise(const TAudioFile& f) {
   return r;
 }
 
-json FileJson(const std::string& path, const TAudioFile& f) {
+json FileJson(const std::string& path, const TAudioFile& f, bool measured) {
   const TProbeResult r = Summarise(f);
   json readers = json::object();
   if (f.WMAFile) readers["WMA"] = WMAJson(*f.WMAFile);
@@ -191,6 +193,7 @@ json FileJson(const std::string& path, const TAudioFile& f) {
           {"kind", AudioFileKindName(f.FileKind)},
           {"kind_code", static_cast<int>(f.FileKind)},
           {"estimated_sectors", f.EstimatedLength},
+          {"length_sectors", measured ? json(f.LengthSectors) : json(nullptr)},
           {"channels", r.Channels},
           {"sample_rate", r.SampleRate},
           {"bitrate_kbps", r.BitRateKbps},
@@ -205,14 +208,16 @@ json FileJson(const std::string& path, const TAudioFile& f) {
           {"readers", readers}};
 }
 
-std::string TextLine(const std::string& path, const TAudioFile& f) {
+std::string TextLine(const std::string& path, const TAudioFile& f, bool measured) {
   const TProbeResult r = Summarise(f);
-  return path + "\t" + AudioFileKindName(f.FileKind) + "\t" + MSFText(f.EstimatedLength) + "\t" +
-         std::to_string(r.Channels) + " ch\t" + std::to_string(r.SampleRate) + " Hz\t" +
-         std::to_string(r.BitRateKbps) + " kbit/s\t" + r.Tags.Title + "\t" + r.Tags.Artist;
+  std::string line = path + "\t" + AudioFileKindName(f.FileKind) + "\t" + MSFText(f.EstimatedLength) + "\t" +
+                     std::to_string(r.Channels) + " ch\t" + std::to_string(r.SampleRate) + " Hz\t" +
+                     std::to_string(r.BitRateKbps) + " kbit/s\t" + r.Tags.Title + "\t" + r.Tags.Artist;
+  if (measured) line += "\tlength " + MSFText(f.LengthSectors) + " (" + std::to_string(f.LengthSectors) + " sectors)";
+  return line;
 }
 
-int Probe(const std::vector<std::string>& files, bool asJson) {
+int Probe(const std::vector<std::string>& files, bool asJson, bool measure) {
   json out = json::array();
   bool failed = false;
   for (const std::string& path : files) {
@@ -229,10 +234,23 @@ int Probe(const std::vector<std::string>& files, bool asJson) {
       }
       continue;
     }
+    // An unrecognised file measures 0 without a decode attempt.
+    bool measured = measure;
+    if (measure && file->FileKind != afNone) {
+      try {
+        const uint32_t estimate = file->EstimatedLength;  // CalcLength clears it
+        file->CalcLength();
+        file->EstimatedLength = estimate;
+      } catch (const std::exception& e) {
+        measured = false;
+        failed = true;
+        if (!asJson) cli::Fail(path + ": " + e.what());
+      }
+    }
     if (asJson)
-      out.push_back(FileJson(path, *file));
+      out.push_back(FileJson(path, *file, measured));
     else
-      std::cout << TextLine(path, *file) << '\n';
+      std::cout << TextLine(path, *file, measured) << '\n';
   }
   if (asJson) std::cout << out.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
   if (failed) {
@@ -245,10 +263,13 @@ int Probe(const std::vector<std::string>& files, bool asJson) {
 cli::Registrar reg{{"probe", "Identify audio files: kind, estimated length, format and tags", 20,
                     [](CLI::App& sub) -> cli::Runner {
                       auto json = std::make_shared<bool>(false);
+                      auto noMeasure = std::make_shared<bool>(false);
                       auto files = std::make_shared<std::vector<std::string>>();
                       sub.add_flag("--json", *json, "Print a JSON array with every reader's fields");
+                      sub.add_flag("--no-measure", *noMeasure,
+                                   "Skip the full decode that measures length_sectors");
                       sub.add_option("FILE", *files, "Audio files")->required();
-                      return [json, files] { return Probe(*files, *json); };
+                      return [json, noMeasure, files] { return Probe(*files, *json, !*noMeasure); };
                     }}};
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The main window against the virtual recorder: every test gets a fresh
-// recorder directory, sets its medium and faults with corvid-burn's
-// `virtual` commands before the window opens it, and drives the window as a
+// recorder directory, sets its medium and faults through the recorder's
+// control panel before the window opens it, and drives the window as a
 // user would (drops, clicks, shortcuts), on Qt's offscreen platform.
 #include <cstdio>
 #include <cstring>
@@ -13,6 +13,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMimeData>
 #include <QProcess>
 #include <QRegularExpression>
@@ -22,6 +23,7 @@
 
 #include "app/Unit1.h"
 #include "decode/cvAudFiles.h"
+#include "device/cvVirtualControl.h"
 
 using cv::TForm1;
 
@@ -113,18 +115,20 @@ class TForm1Test : public QObject {
   std::unique_ptr<TForm1> Form_;
   std::vector<TTick> Ticks_;
 
-  // Runs `corvid-burn virtual ARGS` on this test's recorder.
+  // What `corvid-burn virtual insert|set ARGS` does, on this test's
+  // recorder (while no window has it open).
   bool Virtual(const QStringList& args) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(CORVID_BURN_EXE), QStringList{QStringLiteral("virtual")} + args);
-    if (!process.waitForFinished(kWait)) return false;
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-      qWarning("corvid-burn virtual %s: %s", qPrintable(args.join(QLatin1Char(' '))),
-               process.readAll().constData());
-      return false;
+    cv::cvVirtualControl control(QFile::encodeName(Recorder_->path()).toStdString());
+    bool done = false;
+    if (args.value(0) == QStringLiteral("insert")) {
+      done = control.Insert(args.value(1).toStdString());
+    } else if (args.value(0) == QStringLiteral("set")) {
+      std::vector<std::string> assignments;
+      for (const QString& a : args.mid(1)) assignments.push_back(a.toStdString());
+      done = control.Set(assignments);
     }
-    return true;
+    if (!done) qWarning("virtual %s: %s", qPrintable(args.join(QLatin1Char(' '))), control.Error().c_str());
+    return done;
   }
 
   QString File(const QString& name) const { return Files_->filePath(name); }
@@ -261,6 +265,8 @@ class TForm1Test : public QObject {
     QVERIFY(form.clBox->mapTo(&form, QPoint(0, 0)).y() < form.PB->mapTo(&form, QPoint(0, 0)).y());
     QVERIFY(form.PB->mapTo(&form, QPoint(0, 0)).y() < form.Label2->mapTo(&form, QPoint(0, 0)).y());
     QVERIFY(form.Button1->mapTo(&form, QPoint(0, 0)).x() + form.Button1->width() <= form.width());
+    QVERIFY(form.Button1->width() >= 75 && form.Button2->width() >= 75);
+    QVERIFY(form.lbDrives->width() >= 300);
   }
 
   void dropOfWavAndMp3AddsRowsAndTheTotal() {
@@ -357,7 +363,7 @@ class TForm1Test : public QObject {
     QTimer::singleShot(0, &form, [&] {
       QTRY_VERIFY_WITH_TIMEOUT(form.od->isVisible(), kWait);
       form.od->selectFile(wav);
-      form.od->accept();
+      static_cast<QDialog*>(form.od)->accept();
     });
     form.Add1->trigger();
     QCOMPARE(form.clBox->topLevelItemCount(), 1);

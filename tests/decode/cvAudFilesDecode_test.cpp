@@ -149,6 +149,25 @@ TEST(AudioFileDecode, MatchesOneWholeFileStreamOfTheLayer) {
   }
 }
 
+TEST(AudioFileDecode, CalcLengthEqualsTheDecodedLengthOnTheReadersFixtures) {
+  // The header readers' fixtures too: whatever decodes measures the same.
+  int decoded = 0;
+  for (const char* dir : {"wav", "mp3", "ogg", "wma"}) {
+    std::filesystem::path p = std::string(CORVID_FIXTURES_DIR) + "/" + dir;
+    if (!std::filesystem::is_directory(p)) continue;
+    for (const auto& e : std::filesystem::directory_iterator(p)) {
+      if (!e.is_regular_file() || e.path().extension() == ".sh") continue;
+      auto d = DecodeAll(e.path().string());
+      if (!d.Prepared) continue;
+      ++decoded;
+      uint32_t sectors = uint32_t((d.Pcm.size() + 2351) / 2352);
+      EXPECT_EQ(Measure(e.path().string()), sectors) << e.path();
+      EXPECT_EQ(Measure(e.path().string()), sectors) << e.path() << " (second run)";
+    }
+  }
+  EXPECT_GT(decoded, 0);
+}
+
 TEST(AudioFileDecode, CalcLengthEqualsTheDecodedLengthEveryTime) {
   for (const char* name : kAllFixtures) {
     auto d = DecodeAll(Fixture(name));

@@ -144,7 +144,7 @@ TEST_F(ProbeCommand, UnopenableFileIsReportedAndTheOthersAreStillProbed) {
 TEST_F(ProbeCommand, TextLinePerFile) {
   const std::string wav = testing::Fixture("wav/pcm16_stereo_44k.wav");
   const std::string ogg = testing::Fixture("ogg/tagged_stereo_44k.ogg");
-  const TRun run = RunTool({"probe", wav, ogg, "/nonexistent/corvid.wav"});
+  const TRun run = RunTool({"probe", "--no-measure", wav, ogg, "/nonexistent/corvid.wav"});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Out,
             wav + "\tWAV\t00:01:00\t2 ch\t44100 Hz\t1411 kbit/s\t\t\n" +

@@ -111,6 +111,10 @@ TEST(ID3v1Tag, TextEncodings) {
   std::string cut = std::string(27, 'a') + "\xC3\xA9\xE2\x82";  // 31 bytes: field holds 30
   reader.ReadTag(WithTag(ID3v1Tag(cut)));
   EXPECT_EQ(reader.Title, std::string(27, 'a') + "é");
+  // Blanks before a cut-off character go with it.
+  cut = "\xC3\xA9 t" + std::string(3, '\0') + "\xC3";
+  reader.ReadTag(WithTag(ID3v1Tag(cut)));
+  EXPECT_EQ(reader.Title, "é t");
 }
 
 TEST(ID3v1Genres, TableAndNames) {
