@@ -56,6 +56,13 @@ cvVirtualControl::cvVirtualControl(std::filesystem::path directory) : Dir(std::m
 
 bool cvVirtualControl::Fail(std::string message) {
   LastError = std::move(message);
+  InputError = false;
+  return false;
+}
+
+bool cvVirtualControl::Reject(std::string message) {
+  LastError = std::move(message);
+  InputError = true;
   return false;
 }
 
@@ -66,12 +73,16 @@ std::vector<std::string> cvVirtualControl::Keys() {
 }
 
 template <typename Change>
-bool cvVirtualControl::Modify(Change change) {
+bool cvVirtualControl::Modify(Change change, bool fresh) {
   if (Dir.empty()) return Fail("the virtual recorder is switched off (CORVID_VIRTUAL_RECORDER=off)");
   cvVRStateStore store(Dir);
   if (!store.TryLock()) return Fail(store.Error());
   TVRState state;
-  if (!store.Load(state)) return Fail(store.Error() + "; remove it or run 'virtual insert' after moving it away");
+  if (!store.Load(state)) {
+    if (!fresh) return Fail(store.Error() + "; 'virtual insert TYPE' starts afresh");
+    std::error_code ec;
+    std::filesystem::rename(store.File("recorder.json"), store.File("recorder.json.corrupt"), ec);
+  }
   if (!change(state, store)) return false;
   if (!store.Save(state, true)) return Fail(store.Error());
   return true;
@@ -82,7 +93,7 @@ bool cvVirtualControl::Insert(std::string_view type) {
   if (!info) {
     std::string names;
     for (const auto& n : VRMediumNames()) names += (names.empty() ? "" : ", ") + n;
-    return Fail("unknown medium type \"" + std::string(type) + "\" (types: " + names + ")");
+    return Reject("unknown medium type \"" + std::string(type) + "\" (types: " + names + ")");
   }
   return Modify([&](TVRState& state, cvVRStateStore& store) {
     cvVRImage image(store.Directory());
@@ -110,18 +121,18 @@ bool cvVirtualControl::Insert(std::string_view type) {
       state.Disc.Complete = true;
     }
     return true;
-  });
+  }, true);
 }
 
 bool cvVirtualControl::Set(const std::vector<std::string>& assignments) {
-  if (assignments.empty()) return Fail("nothing to set (KEY=VALUE; keys: speed, buffer-kib, time-scale, ...)");
+  if (assignments.empty()) return Reject("nothing to set (KEY=VALUE; keys: speed, buffer-kib, time-scale, ...)");
   std::vector<std::function<void(TVRState&)>> changes;
   for (const std::string& a : assignments) {
     const auto eq = a.find('=');
-    if (eq == std::string::npos || eq == 0) return Fail("\"" + a + "\" is not KEY=VALUE");
+    if (eq == std::string::npos || eq == 0) return Reject("\"" + a + "\" is not KEY=VALUE");
     const std::string key = a.substr(0, eq);
     const std::string value = a.substr(eq + 1);
-    auto bad = [&](const char* expected) { return Fail("bad value for " + key + ": \"" + value + "\" (" + expected + ")"); };
+    auto bad = [&](const char* expected) { return Reject("bad value for " + key + ": \"" + value + "\" (" + expected + ")"); };
     long long n = 0;
     bool flag = false;
     auto intIn = [&](long long lo, long long hi) { return ParseInt(value, n) && n >= lo && n <= hi; };
@@ -191,7 +202,7 @@ bool cvVirtualControl::Set(const std::vector<std::string>& assignments) {
     } else {
       std::string keys;
       for (const auto& k : Keys()) keys += (keys.empty() ? "" : ", ") + k;
-      return Fail("unknown key \"" + key + "\" (keys: " + keys + ")");
+      return Reject("unknown key \"" + key + "\" (keys: " + keys + ")");
     }
   }
   return Modify([&](TVRState& state, cvVRStateStore&) {

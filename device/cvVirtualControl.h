@@ -41,17 +41,24 @@ class cvVirtualControl {
   [[nodiscard]] bool Reset();
 
   const std::string& Error() const { return LastError; }
+  // True when the last failure was the caller's input (an unknown type,
+  // key or value) rather than the recorder's state.
+  bool BadInput() const { return InputError; }
 
   // The keys Set takes.
   static std::vector<std::string> Keys();
 
  private:
+  // Runs change on the loaded state under the lock and saves it. fresh: a
+  // corrupt recorder.json is set aside and a new state used.
   template <typename Change>
-  bool Modify(Change change);
+  bool Modify(Change change, bool fresh = false);
   bool Fail(std::string message);
+  bool Reject(std::string message);
 
   std::filesystem::path Dir;
   std::string LastError;
+  bool InputError = false;
 };
 
 }  // namespace cv

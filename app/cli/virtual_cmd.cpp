@@ -48,7 +48,8 @@ cli::Registrar reg{{"virtual", "Show or change the virtual recorder (show, inser
                         else if (set->parsed()) ok = control.Set(o->Assignments);
                         else if (reset->parsed()) ok = control.Reset();
                         else return cli::UsageError("virtual: show, insert, set or reset");
-                        return ok ? cli::kExitOk : cli::Fail(control.Error());
+                        if (ok) return cli::kExitOk;
+                        return control.BadInput() ? cli::UsageError(control.Error()) : cli::Fail(control.Error());
                       };
                     }}};
 

@@ -77,9 +77,12 @@ TBurnTimings FastTimings() {
 TBurnerRig::TBurnerRig() : Burner(std::make_unique<TKAudioCDBurner>()) {
   Burner->SetDispatcher(Queue.Dispatcher());
   Burner->SetTimings(FastTimings());
-  Burner->SetStatusObserver([this](std::uint8_t status) {
+  // The component itself, not the owner pointer (which reset() clears
+  // before the component's destructor has joined its workers).
+  TKAudioCDBurner* burner = Burner.get();
+  Burner->SetStatusObserver([this, burner](std::uint8_t status) {
     std::lock_guard lock(Mutex_);
-    Statuses_.emplace_back(status, Burner->GetCurrentTrack());
+    Statuses_.emplace_back(status, burner->GetCurrentTrack());
   });
   Burner->FindDevices();
   for (int i = 0; i < Burner->GetDeviceCount(); ++i)

@@ -341,6 +341,27 @@ TEST(Burner, RefusesDriveCommandsAndListChangesWhileABurnRuns) {
   EXPECT_GE(burner.GetFreeSpace(), 0);
 }
 
+TEST(Burner, DestroyingItDuringABurnStopsItsWorkersWithoutRaisingTheEvent) {
+  TRecorderDir dir;
+  dir.Edit([](TVRState& state) {
+    state.Settings.Speed = 4;
+    state.Settings.BufferKiB = 256;
+  });
+  bool called = false;
+  {
+    TBurnerRig rig;
+    rig.Burner->OnWriteDone = [&](TKAudioCDBurner*, std::uint16_t, bool) { called = true; };
+    ASSERT_TRUE(rig.Burner->AddTrack(DemoFile("02-theme.mp3"), 0, 450));
+    ASSERT_TRUE(rig.Burner->Burn());
+    rig.Burner.reset();  // joins the workers
+    rig.Queue.RunPending();
+  }
+  EXPECT_FALSE(called);
+  // The recorder is free again for the next user.
+  TBurnerRig rig;
+  EXPECT_GE(rig.Burner->GetFreeSpace(), 0);
+}
+
 TEST(Burner, AddTrackRefusesWhatIsNotAudio) {
   TRecorderDir dir;
   TBurnerRig rig;
