@@ -11,12 +11,6 @@ add_library(cv_app STATIC
 target_include_directories(cv_app PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(cv_app PUBLIC cv_burner Qt6::Widgets)
 
-# The window needs the burner component's implementation.
-if(NOT EXISTS ${PROJECT_SOURCE_DIR}/burner/cvAudioCDBurner.cpp)
-  message(STATUS "corvid-burner: the burner component is not built yet; building the drop receiver only")
-  return()
-endif()
-
 add_executable(corvid-burner ${CMAKE_CURRENT_SOURCE_DIR}/corvid-burner.cpp)
 target_link_libraries(corvid-burner PRIVATE cv_app)
 target_compile_definitions(corvid-burner PRIVATE CORVID_VERSION="${PROJECT_VERSION}")
