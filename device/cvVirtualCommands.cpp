@@ -33,7 +33,7 @@ struct cvVirtualDrive::TReply {
   }
 };
 
-struct cvVirtualDrive::TCommandSpec {
+struct cvVirtualDrive::TCommandEntry {
   std::uint8_t Opcode;
   const char* Name;
   std::uint8_t CdbLength;
@@ -46,7 +46,7 @@ struct cvVirtualDrive::TCommandSpec {
 
 namespace {
 
-using Spec = cvVirtualDrive::TCommandSpec;
+using Entry = cvVirtualDrive::TCommandEntry;
 constexpr auto kNone = TDataDirection::None;
 constexpr auto kIn = TDataDirection::FromDevice;
 constexpr auto kOut = TDataDirection::ToDevice;
@@ -83,8 +83,8 @@ const std::uint16_t kProfiles[] = {0x001B, 0x001A, 0x0014, 0x0013, 0x0012, 0x001
 
 }  // namespace
 
-std::span<const cvVirtualDrive::TCommandSpec> cvVirtualDrive::Commands() {
-  static const Spec kCommands[] = {
+std::span<const cvVirtualDrive::TCommandEntry> cvVirtualDrive::Commands() {
+  static const Entry kCommands[] = {
     {0x00, "TEST UNIT READY", 6, kNone, true, false, false, &cvVirtualDrive::TestUnitReady},
     {0x01, "REZERO UNIT", 6, kNone, true, false, false, &cvVirtualDrive::RezeroUnit},
     {0x03, "REQUEST SENSE", 6, kIn, false, true, true, &cvVirtualDrive::RequestSense},
@@ -109,15 +109,15 @@ std::span<const cvVirtualDrive::TCommandSpec> cvVirtualDrive::Commands() {
   return kCommands;
 }
 
-const cvVirtualDrive::TCommandSpec* cvVirtualDrive::FindCommand(std::uint8_t opcode) {
-  for (const auto& spec : Commands())
-    if (spec.Opcode == opcode) return &spec;
+const cvVirtualDrive::TCommandEntry* cvVirtualDrive::FindCommand(std::uint8_t opcode) {
+  for (const auto& entry : Commands())
+    if (entry.Opcode == opcode) return &entry;
   return nullptr;
 }
 
 const char* VRCommandName(std::uint8_t opcode) {
-  const Spec* spec = cvVirtualDrive::FindCommand(opcode);
-  return spec ? spec->Name : nullptr;
+  const Entry* entry = cvVirtualDrive::FindCommand(opcode);
+  return entry ? entry->Name : nullptr;
 }
 
 cvVirtualDrive::cvVirtualDrive(TVRState& state, cvVRImage& image, cvVRTiming& timing)
@@ -185,7 +185,7 @@ TScsiOutcome cvVirtualDrive::Run(const TScsiCommand& command) {
   r.Cdb = command.Cdb;
   r.Data = command.Data;
   const std::uint8_t opcode = command.Cdb[0];
-  const Spec* spec = FindCommand(opcode);
+  const Entry* entry = FindCommand(opcode);
 
   const bool trackOpen = VROpenTrack(State.Disc) != nullptr;
   if (Timing.Advance(cvVRTiming::Clock::now()) && trackOpen) {
@@ -197,30 +197,30 @@ TScsiOutcome cvVirtualDrive::Run(const TScsiCommand& command) {
     }
   }
 
-  if (!spec) {
+  if (!entry) {
     r.Fail(5, 0x20, 0x00);
-  } else if (command.Cdb.size() < spec->CdbLength) {
+  } else if (command.Cdb.size() < entry->CdbLength) {
     r.Fail(5, 0x24, 0x00);
   } else if (State.Faults.FailOpcode && *State.Faults.FailOpcode == opcode) {
     r.Fail(5, 0x20, 0x00);
     if (State.Faults.FailOpcodeCount > 0 && --State.Faults.FailOpcodeCount == 0) State.Faults.FailOpcode.reset();
-  } else if (!spec->DuringOperation && VROperationRunning(State) &&
+  } else if (!entry->DuringOperation && VROperationRunning(State) &&
              State.Operation.Kind != TVROperationKind::BackgroundFormat) {
     r.Fail(2, 0x04, State.Operation.Kind == TVROperationKind::Format ? 0x04 : 0x07);
     r.HasProgress = true;
     r.Progress = VROperationProgress(State);
-  } else if (!spec->PassesAttention && State.UnitAttention && MediumPresent()) {
+  } else if (!entry->PassesAttention && State.UnitAttention && MediumPresent()) {
     State.UnitAttention = false;
     Touch(true);
     r.Fail(6, 0x28, 0x00);
-  } else if (spec->NeedsMedium && State.TrayOpen) {
+  } else if (entry->NeedsMedium && State.TrayOpen) {
     r.Fail(2, 0x3A, 0x02);
-  } else if (spec->NeedsMedium && State.Medium == TVRMediumKind::None) {
+  } else if (entry->NeedsMedium && State.Medium == TVRMediumKind::None) {
     r.Fail(2, 0x3A, opcode == 0x00 ? 0x01 : 0x00);
-  } else if (!command.Data.empty() && command.Direction != spec->Direction) {
+  } else if (!command.Data.empty() && command.Direction != entry->Direction) {
     r.HostError = true;
   } else {
-    (this->*(spec->Handler))(r);
+    (this->*(entry->Handler))(r);
   }
 
   if (r.HostError) {

@@ -49,13 +49,13 @@ class cvVirtualDrive {
   bool Vanished() const { return State.Faults.Vanished; }
 
   struct TReply;
-  struct TCommandSpec;
+  struct TCommandEntry;
   // The command table, and its entry for an opcode (nullptr: unknown).
-  static std::span<const TCommandSpec> Commands();
-  static const TCommandSpec* FindCommand(std::uint8_t opcode);
+  static std::span<const TCommandEntry> Commands();
+  static const TCommandEntry* FindCommand(std::uint8_t opcode);
 
  private:
-  friend struct TCommandSpec;
+  friend struct TCommandEntry;
   using THandler = void (cvVirtualDrive::*)(TReply&);
 
   void TestUnitReady(TReply& r);
