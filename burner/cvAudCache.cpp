@@ -113,7 +113,7 @@ TCacheThread::TCacheThread(TAudioFiles& Files, const TBurnTimings& Timings) : Fi
   Files_.RemainingSectors = static_cast<std::uint32_t>(Files_.TotalSectors);
   Files_.CachePriority = tpBelowNormal;
   Thread_ = std::jthread([this](std::stop_token stop) {
-    SetCurrentThreadPriority(tpBelowNormal);
+    Files_.CacheNice = SetCurrentThreadPriority(tpBelowNormal);
     Execute(stop);
     Ended_ = true;
   });
@@ -131,7 +131,7 @@ void TCacheThread::Join() {
 void TCacheThread::SetPriority(std::uint8_t priority) {
   if (Files_.CachePriority.load() == priority) return;
   Files_.CachePriority = priority;
-  SetCurrentThreadPriority(static_cast<TThreadPriority>(priority));
+  Files_.CacheNice = SetCurrentThreadPriority(static_cast<TThreadPriority>(priority));
 }
 
 // The waits after each stored chunk: for the writer to finish taking a

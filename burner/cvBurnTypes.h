@@ -55,6 +55,11 @@ enum TBurnError : std::int32_t {
   beTrackTooLong = 14,        // "TRACK TOO LONG"
   beNoDevice = 15,            // "NO DEVICE SELECTED"
   beWriteFailed = 16,         // "WRITE FAILED" (the drive gave no sense data)
+  beDiscNotClosed = 17,       // "DISC NOT CLOSED: A TRACK OR THE SESSION IS STILL OPEN"
+  beDriveTimeout = 18,        // "THE DRIVE DID NOT FINISH IN TIME"
+  beDiscOpen = 19,            // "LAST SESSION ON THE DISC IS OPEN OR DAMAGED: ERASE THE CD-RW OR USE A NEW CD-R"
+  beCloseRunning = 20,        // "THE DISC IS BEING CLOSED: THIS MUST FINISH"
+  beNothingToCancel = 21,     // "NO BURN TO CANCEL"
 };
 
 // The fixed message of an error code (table above; codes 256 and up and any
@@ -103,6 +108,14 @@ struct TBurnTimings {
   std::chrono::milliseconds DriveDeadline{std::chrono::hours(2)};
   // Longest wait of Burn for the cache to prime.
   std::chrono::milliseconds PrimeDeadline{std::chrono::minutes(30)};
+};
+
+// Identity of a file when it was measured (size and modification time), to
+// find it changed before a burn. Size -1: not known.
+struct TFileStamp {
+  std::int64_t Size = -1;
+  std::int64_t ModifiedNs = 0;
+  bool operator==(const TFileStamp&) const = default;
 };
 
 // Medium codes as GetMediumType answers them, with a display name for each.
