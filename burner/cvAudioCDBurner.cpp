@@ -64,7 +64,8 @@ bool TKAudioCDBurner::Cancel() {
     SetError(beNothingToCancel);
     return false;
   }
-  if (Files->ClosingOut.load()) {
+  // Once cancelled (or closing), the close must finish.
+  if (Files->ClosingOut.load() || Files->CancelRequested.load()) {
     SetError(beCloseRunning);
     return false;
   }
@@ -169,7 +170,12 @@ bool TKAudioCDBurner::Burn() {
     SetError(beNoDevice);
     return false;
   }
-  return StartBurn(*Files, *Device, this, OnWriteDone, *Hooks);
+  // A refusal of an earlier call does not outlive the burn into its event.
+  TWriteDoneEvent done = [this, handler = OnWriteDone](TKAudioCDBurner* sender, std::uint16_t id, bool withError) {
+    Refusal = 0;
+    if (handler) handler(sender, id, withError);
+  };
+  return StartBurn(*Files, *Device, this, std::move(done), *Hooks);
 }
 
 bool TKAudioCDBurner::Erase(bool Quick) {
@@ -182,7 +188,11 @@ bool TKAudioCDBurner::Erase(bool Quick) {
   Files->ErrorCode = beNone;
   Device->LastSenseCode = 0;
   Device->LastSenseKey = 0;
-  return StartErase(*Device, Quick, this, OnEraseDone, *EraseJob, *Hooks);
+  TEraseDoneEvent done = [this, handler = OnEraseDone](TKAudioCDBurner* sender, std::uint16_t id, bool withError) {
+    Refusal = 0;
+    if (handler) handler(sender, id, withError);
+  };
+  return StartErase(*Device, Quick, this, std::move(done), *EraseJob, *Hooks);
 }
 
 std::uint8_t TKAudioCDBurner::GetStatus() const {
@@ -195,9 +205,15 @@ std::uint8_t TKAudioCDBurner::GetCurrentTrack() const {
 }
 
 std::int32_t TKAudioCDBurner::TakeLastError() {
-  std::int32_t code = Refusal.exchange(0);
-  std::string detail = std::move(RefusalDetail);
-  RefusalDetail.clear();
+  // A refusal of the component's own is about the last call alone: taking
+  // it leaves a job's outcome pending.
+  if (const std::int32_t refusal = Refusal.exchange(0); refusal != 0) {
+    TakenDetail = std::move(RefusalDetail);
+    RefusalDetail.clear();
+    return refusal;
+  }
+  std::int32_t code = 0;
+  std::string detail;
   const std::int32_t burn = Files->ErrorCode.exchange(0);
   const std::int32_t erase = EraseJob->ErrorCode.exchange(0);
   const std::uint16_t sense = Device->LastSenseCode.exchange(0);

@@ -87,7 +87,8 @@ class TKAudioCDBurner {
   // 15. The pending error code (the component's own refusal, else the burn
   //     record's or the erase's, else the drive's last sense code), then
   //     clears it: a second call answers 0. The component's own refusal
-  //     lasts only until the next operation starts.
+  //     lasts only until the next operation starts (or a job's completion
+  //     event); taking it clears only it, leaving a job's outcome pending.
   std::int32_t TakeLastError();
   // 16. The message of TakeLastError.
   std::string GetErrorText();
@@ -116,8 +117,9 @@ class TKAudioCDBurner {
   // Stops the running burn: the write thread stops writing, finishes an open
   // track shorter than four seconds with silence, closes the session and
   // raises OnWriteDone with WithError (error text "ABORTED BY USER"). False
-  // when no burn runs (beNothingToCancel) or its close-out has begun
-  // (beCloseRunning: the close must finish); an erase cannot be stopped.
+  // when no burn runs (beNothingToCancel), or when it was cancelled already
+  // or its close-out has begun (beCloseRunning: the close must finish); an
+  // erase cannot be stopped.
   bool Cancel();
   // Words beside the text of the error last taken by TakeLastError /
   // GetErrorText: the drive's sense in words ("no disc in the drive

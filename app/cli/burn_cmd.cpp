@@ -114,8 +114,9 @@ int Burn(const BurnOptions& options) {
           if (burner.Cancel()) {
             std::cerr << "\ncorvid-burn: cancelling: writing stops, the open track is finished and the session "
                          "closed; please wait\n";
-          } else if (!done) {
-            std::cerr << "\ncorvid-burn: the disc is being closed; this must finish (please wait)\n";
+          } else {
+            burner.TakeLastError();  // the refusal, not the burn's outcome
+            if (!done) std::cerr << "\ncorvid-burn: the disc is being closed; this must finish (please wait)\n";
           }
         }
         return done;

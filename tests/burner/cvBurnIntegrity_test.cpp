@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -142,8 +143,8 @@ TEST(Integrity, CancelFinishesAShortTrackWithSilenceAndClosesTheSession) {
   EXPECT_TRUE(outcome.WithError);
   EXPECT_EQ(outcome.ErrorText, "ABORTED BY USER");
   EXPECT_NE(outcome.DiscState.find("the session is closed with 1 track"), std::string::npos) << outcome.DiscState;
-  EXPECT_NE(std::find(rig.Statuses().begin(), rig.Statuses().end(), std::pair<std::uint8_t, int>{bsAborting, 1}),
-            rig.Statuses().end());
+  const auto statuses = rig.Statuses();
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), std::pair<std::uint8_t, int>{bsAborting, 1}), statuses.end());
   const TVRState state = dir.Load();
   EXPECT_EQ(state.Disc.ClosedSessions(), 1);
   ASSERT_EQ(state.Disc.Tracks.size(), 1u);
