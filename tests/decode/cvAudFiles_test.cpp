@@ -94,7 +94,7 @@ TEST(AudioFileCreate, FixturesGetTheirKindAndTheReadersTriedInOrder) {
       case afMP3: EXPECT_EQ(f.EstimatedLength, static_cast<uint32_t>(f.MP3File->DurationSectors())); break;
       case afOGG: EXPECT_EQ(f.EstimatedLength, static_cast<uint32_t>(f.OGGFile->DurationSectors())); break;
       case afWAV: EXPECT_EQ(f.EstimatedLength, static_cast<uint32_t>(f.WAVFile->DurationSectors())); break;
-      case afNone: break;
+      default: break;
     }
     EXPECT_GT(f.EstimatedLength, 0u);
   }
