@@ -14,7 +14,7 @@
 #include "burner/cvDriveWait.h"
 #include "burner/cvThreadLayer.h"
 #include "burner_test_support.h"
-#include "device/cvVirtualTiming.h"
+#include "vrecorder/cvVirtualTiming.h"
 
 namespace cv {
 namespace {
