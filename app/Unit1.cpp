@@ -24,6 +24,7 @@
 
 #include "burner/cvBurnTypes.h"
 #include "burner/cvListTracks.h"
+#include "decode/cvAudFiles.h"
 #include "device/cvSCSILib.h"
 
 namespace cv {
@@ -397,6 +398,8 @@ void TForm1::lbDrivesChange() {
 static QString KindCaption(std::uint8_t kind) {
   if (kind == 1) return QStringLiteral("WAV");
   if (kind == 3) return QStringLiteral("MP3");
+  // The later kinds show their names too (FLAC, OPUS, M4A, AIFF).
+  if (kind > cv::afOGG) return QString::fromLatin1(cv::AudioFileKindName(static_cast<cv::TAudioFileKind>(kind)));
   return {};
 }
 

@@ -101,7 +101,7 @@ const std::uint8_t* TTrackDecoder::OutputBuffer() const { return File_->OutputBu
 
 std::int32_t TTrackDecoder::OutputLength() const { return Length_; }
 
-std::uint8_t SupportedAudioKinds() {
+std::uint16_t SupportedAudioKinds() {
   TAudioFile probe("");
   return probe.SupportedKinds;
 }
