@@ -50,7 +50,10 @@ std::int64_t TTrackDecoder::MeasureSamples() {
 }
 
 std::int64_t TTrackDecoder::FileSamples() const {
-  return static_cast<std::int64_t>(std::min<std::uint64_t>(File_->LengthSamples, kMaxSample));
+  // A length known only in whole sectors counts as whole sectors.
+  const std::uint64_t samples =
+      File_->LengthSamples > 0 ? File_->LengthSamples : std::uint64_t{File_->LengthSectors} * kSamplesPerSector;
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(samples, kMaxSample));
 }
 
 std::int32_t TTrackDecoder::MeasureSectors() {
