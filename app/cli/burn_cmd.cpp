@@ -13,7 +13,7 @@
 #include "app/cli/cli.h"
 #include "burner/cvListTracks.h"
 #include "device/cvSCSILib.h"
-#include "device/cvVirtualState.h"
+#include "vrecorder/cvVirtualState.h"
 
 namespace {
 
