@@ -17,6 +17,7 @@
 #include "burner/cvBurnRecord.h"
 #include "burner/cvTrackSource.h"
 #include "burner_test_support.h"
+#include "decode/cvAudFiles.h"
 
 namespace cv {
 namespace {
@@ -223,7 +224,9 @@ TEST(ListBurn, Mp3WithCueSheetBurnsAsItsTracks) {
 }
 
 TEST(ListBurn, FlacWithCueSheetBurnsAsItsTracks) {
-  if (TTrackDecoder((kCueDir / "album.flac").string()).FileKind() == 0) GTEST_SKIP() << "no FLAC decoder in this build";
+  // Until the FLAC driver is built in, the file is not decodable here.
+  if (!HasKind(SupportedAudioKinds(), afFLAC) || TTrackDecoder((kCueDir / "album.flac").string()).FileKind() != afFLAC)
+    GTEST_SKIP() << "no FLAC decoder in this build";
   BurnListsAndCompare({(kCueDir / "album-flac.cue").string()}, 3);
 }
 
