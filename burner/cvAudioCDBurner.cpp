@@ -112,6 +112,7 @@ std::int32_t TKAudioCDBurner::GetFileLength(const std::string& FileName) {
   BeginOperation();
   LastFileKind = 0;
   LastFileStamp = TFileStamp{};
+  LastFileSamples = 0;
   try {
     // Stamped before measuring: a file that changes while it is measured
     // no longer matches when it is burned.
@@ -124,6 +125,7 @@ std::int32_t TKAudioCDBurner::GetFileLength(const std::string& FileName) {
     LastFileKind = decoder.FileKind();
     if (LastFileKind == 0) return 0;
     const std::int32_t length = decoder.MeasureSectors();
+    LastFileSamples = decoder.FileSamples();
     LastFileStamp = stamp;
     MeasuredStamps[FileName] = stamp;
     return length;
@@ -134,6 +136,8 @@ std::int32_t TKAudioCDBurner::GetFileLength(const std::string& FileName) {
 }
 
 std::uint8_t TKAudioCDBurner::GetLastFileKind() const { return LastFileKind; }
+
+std::int64_t TKAudioCDBurner::GetLastFileSamples() const { return LastFileSamples; }
 
 bool TKAudioCDBurner::EjectMedium(bool Immediate) {
   if (RefuseWhenBusy()) return false;
@@ -234,30 +238,31 @@ std::int32_t TKAudioCDBurner::TakeLastError() {
 std::string TKAudioCDBurner::GetErrorText() { return GetBurnErrorText(TakeLastError()); }
 
 bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors) {
-  const auto measured = MeasuredStamps.find(FileName);
-  if (LengthSectors >= 1 && measured != MeasuredStamps.end())
-    return AddTrack(FileName, LengthSectors, PauseSectors, measured->second);
-  if (RefuseWhenBusy()) return false;
-  try {
-    switch (cv::AddTrack(*Files, FileName, LengthSectors, PauseSectors)) {
-      case TAddTrackResult::Added: return true;
-      case TAddTrackResult::NotAudio: return false;
-      case TAddTrackResult::TooLong: SetError(beTrackTooLong); return false;
-      case TAddTrackResult::ListFull: SetError(beTooManyTracks); return false;
-    }
-  } catch (const std::exception& e) {
-    SetError(beCantOpenFile, FileName + ": " + e.what());
-  }
-  return false;
+  return AddTrack(FileName, LengthSectors, PauseSectors, 0, -1);
 }
 
 bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
                                const TFileStamp& Stamp) {
+  return AddTrackStamped(FileName, LengthSectors, PauseSectors, 0, -1, &Stamp);
+}
+
+bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
+                               std::int64_t StartSample, std::int64_t EndSample) {
+  // A measured length carries the stamp of its measurement.
+  const auto measured = MeasuredStamps.find(FileName);
+  const TFileStamp* stamp = LengthSectors >= 1 && measured != MeasuredStamps.end() ? &measured->second : nullptr;
+  return AddTrackStamped(FileName, LengthSectors, PauseSectors, StartSample, EndSample, stamp);
+}
+
+bool TKAudioCDBurner::AddTrackStamped(const std::string& FileName, std::int32_t LengthSectors,
+                                      std::uint16_t PauseSectors, std::int64_t StartSample, std::int64_t EndSample,
+                                      const TFileStamp* Stamp) {
   if (RefuseWhenBusy()) return false;
   try {
-    switch (cv::AddTrack(*Files, FileName, LengthSectors, PauseSectors, &Stamp)) {
+    switch (cv::AddTrack(*Files, FileName, LengthSectors, PauseSectors, StartSample, EndSample, Stamp)) {
       case TAddTrackResult::Added: return true;
       case TAddTrackResult::NotAudio: return false;
+      case TAddTrackResult::BadRange: SetError(beTrackEmpty); return false;
       case TAddTrackResult::TooLong: SetError(beTrackTooLong); return false;
       case TAddTrackResult::ListFull: SetError(beTooManyTracks); return false;
     }

@@ -110,15 +110,20 @@ bool ClearTracks(TAudioFiles& Files) {
 }
 
 TAddTrackResult AddTrack(TAudioFiles& Files, const std::string& FileName, std::int32_t LengthSectors,
-                         std::uint16_t PauseSectors, const TFileStamp* Stamp) {
+                         std::uint16_t PauseSectors, std::int64_t StartSample, std::int64_t EndSample,
+                         const TFileStamp* Stamp) {
   if (Files.TrackCount >= kMaxTracks) return TAddTrackResult::ListFull;
+  if (StartSample < 0 || (EndSample >= 0 && EndSample <= StartSample)) return TAddTrackResult::BadRange;
   TTrackDecoder decoder(FileName);  // EInOutError when it cannot be opened
   if (decoder.FileKind() == 0) return TAddTrackResult::NotAudio;
+  decoder.SetRange(StartSample, EndSample);
 
   TAudioFilesToBurn track;
   track.FileName = FileName;
   track.FileKind = decoder.FileKind();
   track.PauseSectors = PauseSectors;
+  track.StartSample = StartSample;
+  track.EndSample = EndSample;
   if (LengthSectors >= 1 && Stamp != nullptr) {
     track.Stamp = *Stamp;
     track.LengthSectors = LengthSectors;
