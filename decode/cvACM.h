@@ -57,10 +57,27 @@ inline constexpr uint16_t WAVE_FORMAT_MPEGLAYER3 = 0x0055;
 inline constexpr uint16_t WAVE_FORMAT_WMAUDIO1 = 0x0160;
 inline constexpr uint16_t WAVE_FORMAT_WMAUDIO2 = 0x0161;
 inline constexpr uint16_t WAVE_FORMAT_OGG_VORBIS = 0x6771;
+// Tags of the later kinds' codecs (the values the RIFF registry and
+// common practice use for these codecs in a WAVEFORMATEX).
+inline constexpr uint16_t WAVE_FORMAT_AAC = 0x00FF;
+inline constexpr uint16_t WAVE_FORMAT_ALAC = 0x6C61;
+inline constexpr uint16_t WAVE_FORMAT_OPUS = 0x704F;
+inline constexpr uint16_t WAVE_FORMAT_FLAC = 0xF1AC;
 
 // Driver support flags.
 inline constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CODEC = 0x1;
 inline constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CONVERTER = 0x2;
+
+// The WAVE codecs a desktop's codec manager decodes (format tags of the fmt
+// chunk), and big-endian PCM and float as AIFF and AIFF-C hold them (tags of
+// our own, outside the registry's ranges; 8-bit samples are signed).
+inline constexpr uint16_t WAVE_FORMAT_ADPCM = 0x0002;
+inline constexpr uint16_t WAVE_FORMAT_ALAW = 0x0006;
+inline constexpr uint16_t WAVE_FORMAT_MULAW = 0x0007;
+inline constexpr uint16_t WAVE_FORMAT_IMA_ADPCM = 0x0011;
+inline constexpr uint16_t WAVE_FORMAT_GSM610 = 0x0031;
+inline constexpr uint16_t WAVE_FORMAT_PCM_BE = 0xBE01;
+inline constexpr uint16_t WAVE_FORMAT_FLOAT_BE = 0xBE03;
 
 // acmMetrics.
 inline constexpr uint32_t ACM_METRIC_COUNT_DRIVERS = 1;
