@@ -41,6 +41,12 @@ float LoadSample(const uint8_t* p, TSampleType type) {
       std::memcpy(&f, &v, 4);
       return std::isfinite(f) ? f : 0.0f;
     }
+    case TSampleType::F64BE: {
+      uint64_t v = (uint64_t(Load32BE(p)) << 32) | Load32BE(p + 4);
+      double d;
+      std::memcpy(&d, &v, 8);
+      return std::isfinite(d) ? float(d) : 0.0f;
+    }
     case TSampleType::U8:
       return (int(p[0]) - 128) * (1.0f / 128.0f);
     case TSampleType::S16:
@@ -106,6 +112,7 @@ void StoreSample(uint8_t* p, TSampleType type, float x) {
     case TSampleType::S24BE:
     case TSampleType::S32BE:
     case TSampleType::F32BE:
+    case TSampleType::F64BE:
       return;  // source shapes only (ShapeOfFormat gives them for sources)
   }
 }
@@ -128,6 +135,8 @@ size_t TPcmShape::BytesPerSample() const {
     case TSampleType::S32BE:
     case TSampleType::F32BE:
       return 4;
+    case TSampleType::F64BE:
+      return 8;
   }
   return 2;
 }
@@ -155,8 +164,8 @@ bool ShapeOfFormat(const TFormatBlock& format, TPcmShape* shape) {
       default: return false;
     }
   } else if (format.wFormatTag() == WAVE_FORMAT_FLOAT_BE) {
-    if (bits != 32) return false;
-    s.Type = TSampleType::F32BE;
+    if (bits != 32 && bits != 64) return false;
+    s.Type = bits == 32 ? TSampleType::F32BE : TSampleType::F64BE;
   } else {
     return false;
   }
@@ -349,7 +358,7 @@ bool IsWide(const TPcmShape& s) { return s.Type == TSampleType::S32 || s.Type ==
 // Big-endian and signed 8-bit samples are read, never written.
 bool IsSourceOnly(const TPcmShape& s) {
   return s.Type == TSampleType::S8 || s.Type == TSampleType::S16BE || s.Type == TSampleType::S24BE ||
-         s.Type == TSampleType::S32BE || s.Type == TSampleType::F32BE;
+         s.Type == TSampleType::S32BE || s.Type == TSampleType::F32BE || s.Type == TSampleType::F64BE;
 }
 
 MMRESULT PCMOpen(const TFormatBlock& src, const TFormatBlock& dst, std::unique_ptr<TACMCodec>* out) {
@@ -357,7 +366,10 @@ MMRESULT PCMOpen(const TFormatBlock& src, const TFormatBlock& dst, std::unique_p
   if (!ShapeOfFormat(src, &s) || !ShapeOfFormat(dst, &d) || IsSourceOnly(d)) return ACMERR_NOTPOSSIBLE;
   // One step at a time: a copy, a change of sample format at the same rate
   // and channel count into 32-bit samples, or anything out of 32-bit samples.
-  bool ok = s == d || IsWide(s) || (IsWide(d) && s.Rate == d.Rate && s.Channels == d.Channels);
+  // Big-endian sources also convert straight to any PCM of their own rate
+  // and channel count (AIFF to CD PCM in one stage).
+  const bool sameShape = s.Rate == d.Rate && s.Channels == d.Channels;
+  bool ok = s == d || IsWide(s) || (IsWide(d) && sameShape) || (IsSourceOnly(s) && sameShape);
   if (!ok) return ACMERR_NOTPOSSIBLE;
   if (out) *out = std::make_unique<TPCMCodec>(s, d);
   return MMSYSERR_NOERROR;

@@ -33,8 +33,8 @@ class TWAVCodec final : public TACMCodec {
     p.BitsPerCodedSample = src.wBitsPerSample();
     p.BlockAlign = src.nBlockAlign();
     p.BitRate = uint64_t(src.nAvgBytesPerSec()) * 8;
-    Extra.assign(src.Extra().begin(), src.Extra().end());
-    p.Extra = Extra;
+    // No extra data: libavcodec's decoders of these codecs work from the
+    // fields above (the fmt chunk's extra bytes hold nothing they need).
     // A-law and mu-law take whole frames of one byte per channel.
     Packet = IsBlockCodec(Tag) ? src.nBlockAlign() : size_t(src.nChannels()) * 1024;
     if (Packet == 0 || Packet > (1u << 20) || !Decoder.Open(p)) Packet = 0;
@@ -91,7 +91,6 @@ class TWAVCodec final : public TACMCodec {
   uint16_t Tag;
   uint32_t HeaderRate;
   size_t Channels;
-  std::vector<uint8_t> Extra;
   size_t Packet = 0;          // bytes per packet
   std::vector<uint8_t> Held;  // a packet begun
 };

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "decode/cvACMMP3.h"
 #include "device/cvIOError.h"
 #include "formats/cvTagText.h"
 
@@ -222,16 +223,24 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
   if (::stat(FileName.c_str(), &st) == 0) DataEnd = uint64_t(st.st_size);
   DataStart = 0;
   switch (FileKind) {
-    case afMP3:
+    case afMP3: {
+      // The stream's own format, as the codec will decode it: the header
+      // reader's frame may be a chance match (in a tag it did not skip, say).
+      uint32_t rate = MP3File->SampleRateHz();
+      uint16_t channels = MP3File->ChannelCount();
+#if CORVID_WITH_MP3
+      MP3StreamFormat(FileName, 0, DataEnd, &rate, &channels);
+#endif
       f = NewFormat(12);
       f->SetFormatTag(WAVE_FORMAT_MPEGLAYER3);
-      f->SetChannels(MP3File->ChannelCount());
-      f->SetSamplesPerSec(MP3File->SampleRateHz());
+      f->SetChannels(channels);
+      f->SetSamplesPerSec(rate);
       f->SetAvgBytesPerSec(uint32_t(MP3File->BitRateKbps()) << 7);
       f->SetBlockAlign(1);
       mp3Tail(*f);
       BlockSize = kBlockMP3;
       break;
+    }
     case afOGG:
       f = NewFormat(4);
       f->SetFormatTag(WAVE_FORMAT_OGG_VORBIS);
@@ -265,6 +274,16 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
       if (tag == WAVE_FORMAT_MPEGLAYER3) mp3Tail(*f);
       DataStart = std::min<uint64_t>(WAVFile->HeaderSize, DataEnd);
       DataEnd = std::min<uint64_t>(DataEnd, DataStart + WAVFile->DataSize);
+#if CORVID_WITH_MP3
+      if (tag == WAVE_FORMAT_MPEGLAYER3) {
+        uint32_t rate = WAVFile->SampleRate;
+        uint16_t channels = WAVFile->ChannelCount;
+        if (MP3StreamFormat(FileName, DataStart, DataEnd, &rate, &channels)) {
+          f->SetChannels(channels);
+          f->SetSamplesPerSec(rate);
+        }
+      }
+#endif
       BlockSize = kBlockWAV;
       break;
     }
