@@ -46,6 +46,7 @@ TAudioFile::~TAudioFile() {
   OGGFile.reset();
   WAVFile.reset();
   CloseDecoding();
+  M4AFile.reset();
 }
 
 void TAudioFile::Identify() {
@@ -53,6 +54,17 @@ void TAudioFile::Identify() {
     FileKind = kind;
     EstimatedLength = sectors > 0 ? static_cast<uint32_t>(sectors) : 0;
   };
+
+  // MP4 first: "ftyp" at the start belongs to no other kind. An MP4 file
+  // without a decodable sound track (a video, another codec) is not tried
+  // further: a chance MP3 frame in it is no audio.
+  M4AFile = std::make_unique<TMP4File>();
+  M4AFile->ReadFileInfo(FileName);
+  if (M4AFile->Valid) return accept(afM4A, M4AFile->DurationSectors());
+  if (M4AFile->HasFtyp) {
+    FileKind = afNone;
+    return;
+  }
 
   WMAFile = std::make_unique<TWMAfile>();
   WMAFile->ReadFileInfo(FileName);
@@ -89,6 +101,7 @@ constexpr int32_t kBlockMP3 = 2048;
 constexpr int32_t kBlockOGG = 2048;
 constexpr int32_t kBlockWMA = 2352;
 constexpr int32_t kBlockWAV = 1000;
+constexpr int32_t kBlockM4A = 2048;
 
 constexpr uint32_t kSectorBytes = 2352;
 
@@ -300,9 +313,14 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
       BlockSize = kBlockWAV;
       break;
     }
+    case afM4A:
+      // The track's samples, framed (cvMP4Source); the stream is set up
+      // once the file is open.
+      f = MP4SourceFormat(*M4AFile, MaxFormatSize);
+      BlockSize = kBlockM4A;
+      break;
     case afFLAC:
     case afOpus:
-    case afM4A:
     case afAIFF:
     case afNone:
       // No source format: the opens below fail.
@@ -354,6 +372,11 @@ bool TAudioFile::PrepareDecoding() {
     if (!AudioData) throw EInOutError(errno ? errno : ENOENT, FileName);
     if (DataStart > 0 && ::fseeko(AudioData.get(), off_t(DataStart), SEEK_SET) != 0)
       throw EInOutError(errno ? errno : EIO, FileName);
+    if (FileKind == afM4A) {
+      MP4Stream = std::make_unique<TMP4Source>(*M4AFile, AudioData.get());
+      DataStart = 0;
+      DataEnd = MP4Stream->Size();
+    }
   }
   Position = DataStart;
 
@@ -405,8 +428,13 @@ bool TAudioFile::PrepareDecoding() {
 size_t TAudioFile::ReadSource(uint8_t* Into, size_t Count) {
   uint64_t left = DataEnd > Position ? DataEnd - Position : 0;
   size_t want = size_t(std::min<uint64_t>(Count, left));
-  size_t n = want ? std::fread(Into, 1, want, AudioData.get()) : 0;
-  if (n < want && std::ferror(AudioData.get())) throw EInOutError(errno ? errno : EIO, FileName);
+  size_t n = 0;
+  if (MP4Stream) {
+    n = MP4Stream->Read(Into, want);  // raises EInOutError itself
+  } else {
+    n = want ? std::fread(Into, 1, want, AudioData.get()) : 0;
+    if (n < want && std::ferror(AudioData.get())) throw EInOutError(errno ? errno : EIO, FileName);
+  }
   Position += n;
   if (n < want) DataEnd = Position;  // the file is shorter than it was: end here
   return n;
@@ -470,6 +498,7 @@ int32_t TAudioFile::CloseDecoding() {
   IntermediateBuffer = {};
   if (SourceStream) acmStreamClose(SourceStream, 0);
   if (PCMStream) acmStreamClose(PCMStream, 0);
+  MP4Stream.reset();
   AudioData.reset();
   Decoding = false;
   return 0;

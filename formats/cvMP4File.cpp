@@ -369,7 +369,6 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
                 objectType == 0x40) {
               Codec = TMP4Codec::AAC;
               ReadAudioSpecificConfig(DecoderConfig, &SampleRate, &ChannelCount);
-              BitsPerSample = 16;
             }
           }
         } else if (entry.Type == FourCC("alac")) {
@@ -415,6 +414,10 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
     count = c.U32();
     if (!c.Ok() || count == 0 || count > kMaxSamples) return true;
     if (uniform == 0 && c.Left() / 4 < count) return true;
+    // Samples of one size: no more than the file can hold (the rest would be
+    // cut off below anyway; this keeps the tables small).
+    if (uniform > 0) count = uint32_t(std::min<uint64_t>(count, uint64_t(fileSize) / uniform));
+    if (count == 0) return true;
     SampleSizes.resize(count);
     for (uint32_t i = 0; i < count; ++i) SampleSizes[i] = uniform ? uniform : c.U32();
   }

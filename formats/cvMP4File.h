@@ -67,7 +67,7 @@ class TMP4File {
   std::string CodecName;      // the sample entry's type: "mp4a", "alac", or another
   uint8_t ChannelCount = 0;
   uint32_t SampleRate = 0;
-  uint8_t BitsPerSample = 0;  // ALAC's bit depth; 16 for AAC (decoded)
+  uint8_t BitsPerSample = 0;  // ALAC's bit depth; the sample entry's size for AAC
   uint32_t AvgBitRate = 0;    // bit/s from the decoder configuration, 0 if absent
   uint32_t MovieTimeScale = 0;
   uint32_t TimeScale = 0;     // the track's (mdhd)

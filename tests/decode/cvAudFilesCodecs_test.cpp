@@ -106,3 +106,56 @@ TEST(AudioFileCodecs, EveryWaveCodecDecodesThroughTheWavKind) {
   EXPECT_GT(old.Pcm.size(), 0u);
   EXPECT_EQ(old.Measured, Sectors(old.Pcm.size()));
 }
+
+TEST(AudioFileCodecs, M4AIsIdentifiedByItsFtypAndDecodesExactly) {
+  for (const char* name : {"tone-alac.m4a", "tone-aac.m4a", "tone-aac-smpb.m4a", "mono22k-aac.m4a"}) {
+    TAudioFile f(CodecFixture(name));
+    EXPECT_EQ(f.FileKind, afM4A) << name;
+    EXPECT_TRUE(HasKind(f.SupportedKinds, afM4A)) << name;
+    EXPECT_EQ(f.WMAFile, nullptr) << name;  // no other reader was needed
+  }
+  // ALAC: the source samples bit for bit.
+  TDecodeResult alac = Decode(CodecFixture("tone-alac.m4a"));
+  ASSERT_TRUE(alac.Prepared);
+  EXPECT_FALSE(alac.TwoStage);
+  EXPECT_TRUE(alac.Pcm == SourcePcm());
+  // AAC trimmed by its edit list or by iTunSMPB: the 16208 source frames.
+  for (const char* name : {"tone-aac.m4a", "tone-aac-smpb.m4a"}) {
+    TDecodeResult d = Decode(CodecFixture(name));
+    ASSERT_TRUE(d.Prepared) << name;
+    EXPECT_FALSE(d.TwoStage) << name;
+    EXPECT_EQ(d.Pcm.size(), kSourceFrames * 4) << name;
+    TAudioFile f(CodecFixture(name));
+    EXPECT_EQ(f.EstimatedLength, Sectors(d.Pcm.size())) << name;  // the reader's exact length
+  }
+  // Mono 22.05 kHz AAC: two stages, 8104 frames become 16208.
+  TDecodeResult m = Decode(CodecFixture("mono22k-aac.m4a"));
+  ASSERT_TRUE(m.Prepared);
+  EXPECT_TRUE(m.TwoStage);
+  EXPECT_EQ(m.Pcm.size(), 2 * 8104 * 4u);
+}
+
+TEST(AudioFileCodecs, AnMP4WithoutADecodableTrackIsNone) {
+  // ftyp and an empty movie: not audio we can decode, and no other reader
+  // gets to find a chance MP3 frame in it.
+  const std::string path = ::testing::TempDir() + "/codecs_empty_movie.mp4";
+  std::vector<uint8_t> bytes = {0, 0, 0, 16, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 2, 0,
+                                0, 0, 0, 8,  'm', 'o', 'o', 'v'};
+  // A run of MPEG frame headers after it.
+  for (int i = 0; i < 200; ++i) bytes.insert(bytes.end(), {0xFF, 0xFB, 0x90, 0x64});
+  WriteFile(path, bytes);
+  TAudioFile f(path);
+  EXPECT_EQ(f.FileKind, afNone);
+  EXPECT_EQ(f.MP3File, nullptr);
+}
+
+TEST(AudioFileCodecs, MeasuredLengthIsTheDecodedLengthForEveryFixture) {
+  for (const char* name : {"tone-alac.m4a", "tone-aac.m4a", "tone-aac-smpb.m4a", "mono22k-aac.m4a",
+                           "ima_adpcm.wav", "ms_adpcm.wav", "alaw.wav", "mulaw.wav", "gsm610.wav", "source.wav",
+                           "stereo-behind-mono-tag.mp3"}) {
+    TDecodeResult d = Decode(CodecFixture(name));
+    ASSERT_TRUE(d.Prepared) << name;
+    EXPECT_GT(d.Pcm.size(), 0u) << name;
+    EXPECT_EQ(d.Measured, Sectors(d.Pcm.size())) << name;
+  }
+}
