@@ -192,7 +192,7 @@ TEST_F(ProbeCommand, UnknownFileIsNoneWithoutError) {
   EXPECT_EQ(out[0].at("kind"), "none");
   EXPECT_EQ(out[0].at("estimated_sectors"), 0);
   EXPECT_FALSE(out[0].contains("error"));
-  EXPECT_EQ(out[0].at("readers").size(), 4u);
+  EXPECT_EQ(out[0].at("readers").size(), 5u);  // M4A, WMA, MP3, OGG, WAV
 }
 
 }  // namespace
