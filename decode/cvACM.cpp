@@ -76,6 +76,18 @@ const TDriverTable& Table() {
 #if CORVID_WITH_WMA
     t.Entries.push_back(&WMADriver());
 #endif
+#if CORVID_WITH_FLAC
+    t.Entries.push_back(&FLACDriver());
+#endif
+#if CORVID_WITH_OPUS
+    t.Entries.push_back(&OpusDriver());
+#endif
+#if CORVID_WITH_MP4
+    t.Entries.push_back(&MP4Driver());
+#endif
+#if CORVID_WITH_WAVCODECS
+    t.Entries.push_back(&WAVCodecsDriver());
+#endif
     for (const auto* e : t.Entries) t.Handles.push_back(TACMDriverHandle{e});
     return t;
   }();

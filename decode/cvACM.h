@@ -68,6 +68,17 @@ inline constexpr uint16_t WAVE_FORMAT_FLAC = 0xF1AC;
 inline constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CODEC = 0x1;
 inline constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CONVERTER = 0x2;
 
+// The WAVE codecs a desktop's codec manager decodes (format tags of the fmt
+// chunk), and big-endian PCM and float as AIFF and AIFF-C hold them (tags of
+// our own, outside the registry's ranges; 8-bit samples are signed).
+inline constexpr uint16_t WAVE_FORMAT_ADPCM = 0x0002;
+inline constexpr uint16_t WAVE_FORMAT_ALAW = 0x0006;
+inline constexpr uint16_t WAVE_FORMAT_MULAW = 0x0007;
+inline constexpr uint16_t WAVE_FORMAT_IMA_ADPCM = 0x0011;
+inline constexpr uint16_t WAVE_FORMAT_GSM610 = 0x0031;
+inline constexpr uint16_t WAVE_FORMAT_PCM_BE = 0xBE01;
+inline constexpr uint16_t WAVE_FORMAT_FLOAT_BE = 0xBE03;
+
 // acmMetrics.
 inline constexpr uint32_t ACM_METRIC_COUNT_DRIVERS = 1;
 inline constexpr uint32_t ACM_METRIC_COUNT_CODECS = 2;

@@ -81,7 +81,8 @@ MMRESULT CodecSuggest(const TFormatBlock& src, const TFormatBlock& request, uint
 inline constexpr uint32_t kMinRate = 1000;
 inline constexpr uint32_t kMaxRate = 384000;
 
-// The drivers built in (cvACMPCM, cvACMMP3, cvACMVorbis, cvACMWMA).
+// The drivers built in (cvACMPCM, cvACMMP3, cvACMVorbis, cvACMWMA,
+// cvACMFLAC, cvACMOpus, cvACMMP4, cvACMWAVCodecs).
 const TACMDriverEntry& PCMDriver();
 #if CORVID_WITH_MP3
 const TACMDriverEntry& MP3Driver();
@@ -91,6 +92,18 @@ const TACMDriverEntry& VorbisDriver();
 #endif
 #if CORVID_WITH_WMA
 const TACMDriverEntry& WMADriver();
+#endif
+#if CORVID_WITH_FLAC
+const TACMDriverEntry& FLACDriver();
+#endif
+#if CORVID_WITH_OPUS
+const TACMDriverEntry& OpusDriver();
+#endif
+#if CORVID_WITH_MP4
+const TACMDriverEntry& MP4Driver();
+#endif
+#if CORVID_WITH_WAVCODECS
+const TACMDriverEntry& WAVCodecsDriver();
 #endif
 
 }  // namespace cv

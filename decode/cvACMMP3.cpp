@@ -4,6 +4,11 @@
 
 #include <mpg123.h>
 
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -147,6 +152,45 @@ constexpr TACMFormatTagInfo kTagInfo[] = {
 };
 
 }  // namespace
+
+bool MP3StreamFormat(const std::string& Path, uint64_t Start, uint64_t End, uint32_t* Rate, uint16_t* Channels) {
+  static std::once_flag once;
+  std::call_once(once, [] { mpg123_init(); });
+  int error = MPG123_OK;
+  std::unique_ptr<mpg123_handle, TMpg123Deleter> h(mpg123_new(nullptr, &error));
+  if (!h) return false;
+  mpg123_param(h.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+  if (mpg123_open_feed(h.get()) != MPG123_OK) return false;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(Path.c_str(), "rb"), &std::fclose);
+  if (!f || ::fseeko(f.get(), off_t(Start), SEEK_SET) != 0) return false;
+  constexpr uint64_t kLimit = 16u << 20;
+  std::vector<uint8_t> block(64 * 1024);
+  const uint64_t end = std::min(End, Start + kLimit);
+  for (uint64_t pos = Start; pos < end;) {
+    const size_t want = size_t(std::min<uint64_t>(block.size(), end - pos));
+    const size_t got = std::fread(block.data(), 1, want, f.get());
+    if (got == 0) break;
+    pos += got;
+    if (mpg123_feed(h.get(), block.data(), got) != MPG123_OK) return false;
+    // Bounded: each round either reports something or needs more input.
+    for (int round = 0; round < 1000; ++round) {
+      off_t frame = 0;
+      unsigned char* audio = nullptr;
+      size_t bytes = 0;
+      const int r = mpg123_decode_frame(h.get(), &frame, &audio, &bytes);
+      if (r == MPG123_NEW_FORMAT) {
+        long rate = 0;
+        int channels = 0, encoding = 0;
+        if (mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK) return false;
+        *Rate = static_cast<uint32_t>(rate);
+        *Channels = static_cast<uint16_t>(channels);
+        return true;
+      }
+      if (r == MPG123_NEED_MORE || r == MPG123_DONE) break;
+    }
+  }
+  return false;
+}
 
 const TACMDriverEntry& MP3Driver() {
   static const TACMDriverEntry entry{"MP3", "MPEG Layer-3 decoder (libmpg123)", ACMDRIVERDETAILS_SUPPORTF_CODEC,

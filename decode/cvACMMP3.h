@@ -10,4 +10,21 @@
 // in which no MPEG audio was found by the end answers ACMERR_NOTPOSSIBLE.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "decode/cvACMDriver.h"
+
+namespace cv {
+
+#if CORVID_WITH_MP3
+// The format of the MPEG audio stream in bytes [Start, End) of a file, as
+// libmpg123 finds it (its first format event, which the driver pins): the
+// rate and channel count a decode will really have, whatever a header
+// reader guessed from the frame it happened to find. Feeds at most 16 MiB
+// (a large ID3v2 tag in front is skipped on the way). False when the file
+// cannot be read or no format was found.
+bool MP3StreamFormat(const std::string& Path, uint64_t Start, uint64_t End, uint32_t* Rate, uint16_t* Channels);
+#endif
+
+}  // namespace cv

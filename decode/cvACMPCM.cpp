@@ -15,8 +15,38 @@ int32_t Load24(const uint8_t* p) {
   return static_cast<int32_t>(v);
 }
 
+int32_t Load24BE(const uint8_t* p) {
+  uint32_t v = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[2]);
+  if (v & 0x800000u) v |= 0xFF000000u;
+  return static_cast<int32_t>(v);
+}
+
+uint32_t Load32BE(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
 float LoadSample(const uint8_t* p, TSampleType type) {
   switch (type) {
+    case TSampleType::S8:
+      return int8_t(p[0]) * (1.0f / 128.0f);
+    case TSampleType::S16BE:
+      return int16_t(uint16_t((p[0] << 8) | p[1])) * (1.0f / 32768.0f);
+    case TSampleType::S24BE:
+      return float(Load24BE(p)) * (1.0f / 8388608.0f);
+    case TSampleType::S32BE:
+      return float(double(int32_t(Load32BE(p))) * (1.0 / 2147483648.0));
+    case TSampleType::F32BE: {
+      uint32_t v = Load32BE(p);
+      float f;
+      std::memcpy(&f, &v, 4);
+      return std::isfinite(f) ? f : 0.0f;
+    }
+    case TSampleType::F64BE: {
+      uint64_t v = (uint64_t(Load32BE(p)) << 32) | Load32BE(p + 4);
+      double d;
+      std::memcpy(&d, &v, 8);
+      return std::isfinite(d) ? float(d) : 0.0f;
+    }
     case TSampleType::U8:
       return (int(p[0]) - 128) * (1.0f / 128.0f);
     case TSampleType::S16:
@@ -77,6 +107,13 @@ void StoreSample(uint8_t* p, TSampleType type, float x) {
     case TSampleType::F32:
       std::memcpy(p, &x, 4);
       return;
+    case TSampleType::S8:
+    case TSampleType::S16BE:
+    case TSampleType::S24BE:
+    case TSampleType::S32BE:
+    case TSampleType::F32BE:
+    case TSampleType::F64BE:
+      return;  // source shapes only (ShapeOfFormat gives them for sources)
   }
 }
 
@@ -85,14 +122,21 @@ void StoreSample(uint8_t* p, TSampleType type, float x) {
 size_t TPcmShape::BytesPerSample() const {
   switch (Type) {
     case TSampleType::U8:
+    case TSampleType::S8:
       return 1;
     case TSampleType::S16:
+    case TSampleType::S16BE:
       return 2;
     case TSampleType::S24:
+    case TSampleType::S24BE:
       return 3;
     case TSampleType::S32:
     case TSampleType::F32:
+    case TSampleType::S32BE:
+    case TSampleType::F32BE:
       return 4;
+    case TSampleType::F64BE:
+      return 8;
   }
   return 2;
 }
@@ -111,6 +155,17 @@ bool ShapeOfFormat(const TFormatBlock& format, TPcmShape* shape) {
   } else if (format.wFormatTag() == WAVE_FORMAT_IEEE_FLOAT) {
     if (bits != 32) return false;
     s.Type = TSampleType::F32;
+  } else if (format.wFormatTag() == WAVE_FORMAT_PCM_BE) {
+    switch (bits) {
+      case 8: s.Type = TSampleType::S8; break;
+      case 16: s.Type = TSampleType::S16BE; break;
+      case 24: s.Type = TSampleType::S24BE; break;
+      case 32: s.Type = TSampleType::S32BE; break;
+      default: return false;
+    }
+  } else if (format.wFormatTag() == WAVE_FORMAT_FLOAT_BE) {
+    if (bits != 32 && bits != 64) return false;
+    s.Type = bits == 32 ? TSampleType::F32BE : TSampleType::F64BE;
   } else {
     return false;
   }
@@ -300,12 +355,21 @@ class TPCMCodec final : public TACMCodec {
 
 bool IsWide(const TPcmShape& s) { return s.Type == TSampleType::S32 || s.Type == TSampleType::F32; }
 
+// Big-endian and signed 8-bit samples are read, never written.
+bool IsSourceOnly(const TPcmShape& s) {
+  return s.Type == TSampleType::S8 || s.Type == TSampleType::S16BE || s.Type == TSampleType::S24BE ||
+         s.Type == TSampleType::S32BE || s.Type == TSampleType::F32BE || s.Type == TSampleType::F64BE;
+}
+
 MMRESULT PCMOpen(const TFormatBlock& src, const TFormatBlock& dst, std::unique_ptr<TACMCodec>* out) {
   TPcmShape s, d;
-  if (!ShapeOfFormat(src, &s) || !ShapeOfFormat(dst, &d)) return ACMERR_NOTPOSSIBLE;
+  if (!ShapeOfFormat(src, &s) || !ShapeOfFormat(dst, &d) || IsSourceOnly(d)) return ACMERR_NOTPOSSIBLE;
   // One step at a time: a copy, a change of sample format at the same rate
   // and channel count into 32-bit samples, or anything out of 32-bit samples.
-  bool ok = s == d || IsWide(s) || (IsWide(d) && s.Rate == d.Rate && s.Channels == d.Channels);
+  // Big-endian sources also convert straight to any PCM of their own rate
+  // and channel count (AIFF to CD PCM in one stage).
+  const bool sameShape = s.Rate == d.Rate && s.Channels == d.Channels;
+  bool ok = s == d || IsWide(s) || (IsWide(d) && sameShape) || (IsSourceOnly(s) && sameShape);
   if (!ok) return ACMERR_NOTPOSSIBLE;
   if (out) *out = std::make_unique<TPCMCodec>(s, d);
   return MMSYSERR_NOERROR;
@@ -327,6 +391,8 @@ MMRESULT PCMSuggest(const TFormatBlock& src, const TFormatBlock& dst, uint32_t f
 constexpr TACMFormatTagInfo kPCMTags[] = {
     {WAVE_FORMAT_PCM, 18, "PCM"},
     {WAVE_FORMAT_IEEE_FLOAT, 18, "IEEE Float"},
+    {WAVE_FORMAT_PCM_BE, 18, "PCM, big-endian (AIFF)"},
+    {WAVE_FORMAT_FLOAT_BE, 18, "IEEE Float, big-endian (AIFF-C)"},
 };
 
 }  // namespace

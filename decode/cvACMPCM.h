@@ -25,7 +25,8 @@ struct soxr;
 
 namespace cv {
 
-enum class TSampleType : uint8_t { U8, S16, S24, S32, F32 };
+// Little-endian unless named BE; U8 unsigned, S8 signed (AIFF's 8-bit).
+enum class TSampleType : uint8_t { U8, S16, S24, S32, F32, S8, S16BE, S24BE, S32BE, F32BE, F64BE };
 
 struct TPcmShape {
   TSampleType Type = TSampleType::S16;
@@ -39,7 +40,9 @@ struct TPcmShape {
 
 // The shape a PCM (tag 1) or float (tag 3) format block describes, when the
 // layer can convert it: bits 8/16/24/32 (PCM) or 32 (float), 1 or 2
-// channels, a rate within [kMinRate, kMaxRate].
+// channels, a rate within [kMinRate, kMaxRate]. The big-endian tags
+// (WAVE_FORMAT_PCM_BE, 8-bit signed; WAVE_FORMAT_FLOAT_BE, 32 or 64 bits)
+// give source shapes only.
 bool ShapeOfFormat(const TFormatBlock& format, TPcmShape* shape);
 
 class TPCMConverter {

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "decode/cvACMMP3.h"
 #include "device/cvIOError.h"
 #include "formats/cvTagText.h"
 
@@ -45,6 +46,7 @@ TAudioFile::~TAudioFile() {
   OGGFile.reset();
   WAVFile.reset();
   CloseDecoding();
+  M4AFile.reset();
 }
 
 void TAudioFile::Identify() {
@@ -52,6 +54,17 @@ void TAudioFile::Identify() {
     FileKind = kind;
     EstimatedLength = sectors > 0 ? static_cast<uint32_t>(sectors) : 0;
   };
+
+  // MP4 first: "ftyp" at the start belongs to no other kind. An MP4 file
+  // without a decodable sound track (a video, another codec) is not tried
+  // further: a chance MP3 frame in it is no audio.
+  M4AFile = std::make_unique<TMP4File>();
+  M4AFile->ReadFileInfo(FileName);
+  if (M4AFile->Valid) return accept(afM4A, M4AFile->DurationSectors());
+  if (M4AFile->HasFtyp) {
+    FileKind = afNone;
+    return;
+  }
 
   WMAFile = std::make_unique<TWMAfile>();
   WMAFile->ReadFileInfo(FileName);
@@ -88,6 +101,7 @@ constexpr int32_t kBlockMP3 = 2048;
 constexpr int32_t kBlockOGG = 2048;
 constexpr int32_t kBlockWMA = 2352;
 constexpr int32_t kBlockWAV = 1000;
+constexpr int32_t kBlockM4A = 2048;
 
 constexpr uint32_t kSectorBytes = 2352;
 
@@ -235,16 +249,24 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
   if (::stat(FileName.c_str(), &st) == 0) DataEnd = uint64_t(st.st_size);
   DataStart = 0;
   switch (FileKind) {
-    case afMP3:
+    case afMP3: {
+      // The stream's own format, as the codec will decode it: the header
+      // reader's frame may be a chance match (in a tag it did not skip, say).
+      uint32_t rate = MP3File->SampleRateHz();
+      uint16_t channels = MP3File->ChannelCount();
+#if CORVID_WITH_MP3
+      MP3StreamFormat(FileName, 0, DataEnd, &rate, &channels);
+#endif
       f = NewFormat(12);
       f->SetFormatTag(WAVE_FORMAT_MPEGLAYER3);
-      f->SetChannels(MP3File->ChannelCount());
-      f->SetSamplesPerSec(MP3File->SampleRateHz());
+      f->SetChannels(channels);
+      f->SetSamplesPerSec(rate);
       f->SetAvgBytesPerSec(uint32_t(MP3File->BitRateKbps()) << 7);
       f->SetBlockAlign(1);
       mp3Tail(*f);
       BlockSize = kBlockMP3;
       break;
+    }
     case afOGG:
       f = NewFormat(4);
       f->SetFormatTag(WAVE_FORMAT_OGG_VORBIS);
@@ -278,12 +300,27 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
       if (tag == WAVE_FORMAT_MPEGLAYER3) mp3Tail(*f);
       DataStart = std::min<uint64_t>(WAVFile->HeaderSize, DataEnd);
       DataEnd = std::min<uint64_t>(DataEnd, DataStart + WAVFile->DataSize);
+#if CORVID_WITH_MP3
+      if (tag == WAVE_FORMAT_MPEGLAYER3) {
+        uint32_t rate = WAVFile->SampleRate;
+        uint16_t channels = WAVFile->ChannelCount;
+        if (MP3StreamFormat(FileName, DataStart, DataEnd, &rate, &channels)) {
+          f->SetChannels(channels);
+          f->SetSamplesPerSec(rate);
+        }
+      }
+#endif
       BlockSize = kBlockWAV;
       break;
     }
+    case afM4A:
+      // The track's samples, framed (cvMP4Source); the stream is set up
+      // once the file is open.
+      f = MP4SourceFormat(*M4AFile, MaxFormatSize);
+      BlockSize = kBlockM4A;
+      break;
     case afFLAC:
     case afOpus:
-    case afM4A:
     case afAIFF:
     case afNone:
       // No source format: the opens below fail.
@@ -335,6 +372,11 @@ bool TAudioFile::PrepareDecoding() {
     if (!AudioData) throw EInOutError(errno ? errno : ENOENT, FileName);
     if (DataStart > 0 && ::fseeko(AudioData.get(), off_t(DataStart), SEEK_SET) != 0)
       throw EInOutError(errno ? errno : EIO, FileName);
+    if (FileKind == afM4A) {
+      MP4Stream = std::make_unique<TMP4Source>(*M4AFile, AudioData.get());
+      DataStart = 0;
+      DataEnd = MP4Stream->Size();
+    }
   }
   Position = DataStart;
 
@@ -386,8 +428,13 @@ bool TAudioFile::PrepareDecoding() {
 size_t TAudioFile::ReadSource(uint8_t* Into, size_t Count) {
   uint64_t left = DataEnd > Position ? DataEnd - Position : 0;
   size_t want = size_t(std::min<uint64_t>(Count, left));
-  size_t n = want ? std::fread(Into, 1, want, AudioData.get()) : 0;
-  if (n < want && std::ferror(AudioData.get())) throw EInOutError(errno ? errno : EIO, FileName);
+  size_t n = 0;
+  if (MP4Stream) {
+    n = MP4Stream->Read(Into, want);  // raises EInOutError itself
+  } else {
+    n = want ? std::fread(Into, 1, want, AudioData.get()) : 0;
+    if (n < want && std::ferror(AudioData.get())) throw EInOutError(errno ? errno : EIO, FileName);
+  }
   Position += n;
   if (n < want) DataEnd = Position;  // the file is shorter than it was: end here
   return n;
@@ -451,6 +498,7 @@ int32_t TAudioFile::CloseDecoding() {
   IntermediateBuffer = {};
   if (SourceStream) acmStreamClose(SourceStream, 0);
   if (PCMStream) acmStreamClose(PCMStream, 0);
+  MP4Stream.reset();
   AudioData.reset();
   Decoding = false;
   return 0;

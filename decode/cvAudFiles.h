@@ -2,10 +2,11 @@
 // signed little-endian, two interleaved channels).
 //
 // Identification: the constructor tries the header readers in the fixed
-// order WMA, MP3, Ogg Vorbis, WAV; the first that accepts the file decides
-// FileKind and EstimatedLength. The file name's extension plays no part.
-// Every reader that was tried is kept (WMAFile, MP3File, OGGFile, WAVFile)
-// until the object is destroyed; the readers not reached stay null.
+// order MP4 (its "ftyp" signature is unambiguous), then WMA, MP3, Ogg
+// Vorbis, WAV; the first that accepts the file decides FileKind and
+// EstimatedLength. The file name's extension plays no part. Every reader
+// that was tried is kept (M4AFile, WMAFile, MP3File, OGGFile, WAVFile) until
+// the object is destroyed; the readers not reached stay null.
 //
 // Decoding: PrepareDecoding opens the conversion (one stage to CD PCM, or two
 // through an intermediate PCM format) and the file; DecodeBlock then reads and
@@ -28,7 +29,9 @@
 #include <vector>
 
 #include "decode/cvACM.h"
+#include "decode/cvMP4Source.h"
 #include "formats/cvMP3File.h"
+#include "formats/cvMP4File.h"
 #include "formats/cvOggVorbis.h"
 #include "formats/cvWAVfile.h"
 #include "formats/cvWMAfile.h"
@@ -129,6 +132,7 @@ class TAudioFile {
   std::unique_ptr<TOGGFile> OGGFile;
   std::unique_ptr<TWAVfile> WAVFile;
   std::unique_ptr<TWMAfile> WMAFile;
+  std::unique_ptr<TMP4File> M4AFile;
 
   int32_t BlockSize = 0;          // file bytes read per DecodeBlock
   int32_t OutputSize = 0;         // PCM bytes one source block can yield
@@ -196,8 +200,12 @@ class TAudioFile {
   // Reads up to Count bytes of the data range at the file position.
   size_t ReadSource(uint8_t* Into, size_t Count);
 
+  // An MP4 track's samples as the stream its codec is fed (the source
+  // bytes of M4A files), while decoding.
+  std::unique_ptr<TMP4Source> MP4Stream;
+
   // Bytes of the file that reach the codec: a WAV file's data chunk, the
-  // whole file otherwise.
+  // whole file otherwise (for M4A, bytes of MP4Stream).
   uint64_t DataStart = 0;
   uint64_t DataEnd = 0;
   uint64_t Position = 0;

@@ -9,6 +9,7 @@ packages=(
   # libraries
   nlohmann-json3-dev libcli11-dev
   libmpg123-dev libogg-dev libvorbis-dev libavcodec-dev libavutil-dev libavformat-dev libsoxr-dev
+  libflac-dev libopus-dev
   qt6-base-dev
   # tests
   libgtest-dev libgmock-dev cuetools bchunk

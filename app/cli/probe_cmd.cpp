@@ -138,6 +138,34 @@ json MP3Json(const TMP3File& r) {
           {"DurationSectors", r.DurationSectors()}};
 }
 
+json M4AJson(const TMP4File& r) {
+  const char* codec = r.Codec == TMP4Codec::AAC ? "AAC" : r.Codec == TMP4Codec::ALAC ? "ALAC" : "";
+  return {{"Valid", r.Valid},
+          {"MajorBrand", r.MajorBrand},
+          {"Codec", codec},
+          {"SampleEntry", r.CodecName},
+          {"ChannelCount", r.ChannelCount},
+          {"SampleRate", r.SampleRate},
+          {"BitsPerSample", r.BitsPerSample},
+          {"AvgBitRate", r.AvgBitRate},
+          {"MovieTimeScale", r.MovieTimeScale},
+          {"TimeScale", r.TimeScale},
+          {"Samples", r.SampleSizes.size()},
+          {"MediaUnits", r.MediaUnits},
+          {"EncoderDelay", r.EncoderDelay},
+          {"PlayableUnits", r.PlayableUnits},
+          {"PlayableFrames", r.PlayableFrames()},
+          {"HasEditList", r.HasEditList},
+          {"HasSMPB", r.HasSMPB},
+          {"Truncated", r.Truncated},
+          {"Title", r.Title},
+          {"Artist", r.Artist},
+          {"Album", r.Album},
+          {"Track", r.Track},
+          {"TrackTotal", r.TrackTotal},
+          {"DurationSectors", r.DurationSectors()}};
+}
+
 struct TProbeTags {
   std::string Title, Artist, Album, Year, Genre, Comment;
   int64_t Track = 0;
@@ -181,14 +209,26 @@ TProbeResult Summarise(const TAudioFile& f) {
       r = {w.ChannelCount, w.SampleRate, static_cast<uint32_t>(uint64_t{w.BytesPerSecond} * 8 / 1000), {}};
       break;
     }
+    case afM4A: {
+      const TMP4File& m = *f.M4AFile;
+      r = {m.ChannelCount, m.SampleRate, m.AvgBitRate / 1000, {m.Title, m.Artist, m.Album, "", "", "", m.Track}};
+      break;
+    }
     case afFLAC:
     case afOpus:
-    case afM4A:
     case afAIFF:
     case afNone:
       break;
   }
   return r;
+}
+
+// Bits per sample of the source, where it has a sample size: PCM kinds and
+// lossless codecs (0 for the lossy ones).
+uint32_t SourceBits(const TAudioFile& f) {
+  if (f.FileKind == afWAV && f.WAVFile) return f.WAVFile->BitsPerSample;
+  if (f.FileKind == afM4A && f.M4AFile) return f.M4AFile->Codec == TMP4Codec::ALAC ? f.M4AFile->BitsPerSample : 0;
+  return 0;
 }
 
 json FileJson(const std::string& path, const TAudioFile& f, bool measured) {
@@ -198,6 +238,7 @@ json FileJson(const std::string& path, const TAudioFile& f, bool measured) {
   if (f.MP3File) readers["MP3"] = MP3Json(*f.MP3File);
   if (f.OGGFile) readers["OGG"] = OGGJson(*f.OGGFile);
   if (f.WAVFile) readers["WAV"] = WAVJson(*f.WAVFile);
+  if (f.M4AFile) readers["M4A"] = M4AJson(*f.M4AFile);
   return {{"path", path},
           {"kind", AudioFileKindName(f.FileKind)},
           {"kind_code", static_cast<int>(f.FileKind)},
@@ -205,6 +246,7 @@ json FileJson(const std::string& path, const TAudioFile& f, bool measured) {
           {"length_sectors", measured ? json(f.LengthSectors) : json(nullptr)},
           {"channels", r.Channels},
           {"sample_rate", r.SampleRate},
+          {"bits", SourceBits(f)},
           {"bitrate_kbps", r.BitRateKbps},
           {"tags",
            {{"title", r.Tags.Title},

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "tests/decode/CodecFixtures.h"
 #include "tests/decode/DecodeTestUtil.h"
 #include "tests/decode/WavTestUtil.h"
 
@@ -103,4 +104,51 @@ TEST(PCMConverter, FloatIsRoundedToNearestAndClipped) {
   std::vector<int16_t> s(f.size());
   std::memcpy(s.data(), run.Out.data(), run.Out.size());
   EXPECT_EQ(s, (std::vector<int16_t>{0, 32767, -32768, 32767, -32768, 0, 2, -1, 0, 8192}));
+}
+
+TEST(PCMConverter, AiffBigEndianSamplesBecomeTheSourceSamples) {
+  // sox wrote the same samples as big-endian 16-bit AIFF and 24-bit AIFF-C.
+  const auto source = cvtest::SourcePcm();
+  struct TCase {
+    const char* Name;
+    uint16_t Bits;
+  };
+  for (TCase c : {TCase{"tone.aiff", 16}, TCase{"tone24.aifc", 24}}) {
+    const auto file = cvtest::ReadFile(cvtest::CodecFixture(c.Name));
+    auto ssnd = cvtest::ChunkBody(file, "SSND");
+    ASSERT_GT(ssnd.size(), 8u) << c.Name;
+    ssnd.erase(ssnd.begin(), ssnd.begin() + 8);  // offset and block size
+    const auto src = TFormatBlock::Pcm(WAVE_FORMAT_PCM_BE, 2, 44100, c.Bits);
+    // One stage: big-endian to CD PCM at the same rate and channel count.
+    for (size_t block : {size_t(1000), size_t(7), ssnd.size()}) {
+      cvtest::TRun run = cvtest::RunStream(src, cvtest::CDFormat(), ssnd, block);
+      ASSERT_EQ(run.OpenResult, MMSYSERR_NOERROR) << c.Name;
+      // The 24-bit file was made from the 16-bit samples: its low bytes are
+      // zero, and the conversion gives the 16-bit samples back exactly.
+      EXPECT_TRUE(run.Out == source) << c.Name << " block " << block;
+    }
+  }
+  // 8-bit AIFF is signed: -128 is the lowest sample, 0 silence.
+  std::vector<uint8_t> s8 = {0x80, 0x00, 0x7F, 0x40};
+  cvtest::TRun eight = cvtest::RunStream(TFormatBlock::Pcm(WAVE_FORMAT_PCM_BE, 1, 44100, 8),
+                                         TFormatBlock::Pcm(WAVE_FORMAT_PCM, 1, 44100, 16), s8, 4);
+  ASSERT_EQ(eight.Out.size(), 8u);
+  auto at = [&](size_t i) { return int16_t(eight.Out[2 * i] | (eight.Out[2 * i + 1] << 8)); };
+  EXPECT_EQ(at(0), -32768);
+  EXPECT_EQ(at(1), 0);
+  EXPECT_EQ(at(2), 127 * 256);
+  EXPECT_EQ(at(3), 64 * 256);
+  // Big-endian float, 32 and 64 bits: 0.5 and -0.25.
+  std::vector<uint8_t> f32 = {0x3F, 0x00, 0x00, 0x00, 0xBE, 0x80, 0x00, 0x00};
+  std::vector<uint8_t> f64 = {0x3F, 0xE0, 0, 0, 0, 0, 0, 0, 0xBF, 0xD0, 0, 0, 0, 0, 0, 0};
+  for (auto [bytes, bits] : {std::pair{f32, uint16_t(32)}, std::pair{f64, uint16_t(64)}}) {
+    cvtest::TRun f = cvtest::RunStream(TFormatBlock::Pcm(WAVE_FORMAT_FLOAT_BE, 1, 44100, bits),
+                                       TFormatBlock::Pcm(WAVE_FORMAT_PCM, 1, 44100, 16), bytes, 3);
+    ASSERT_EQ(f.Out.size(), 4u) << bits;
+    EXPECT_EQ(int16_t(f.Out[0] | (f.Out[1] << 8)), 16384) << bits;
+    EXPECT_EQ(int16_t(f.Out[2] | (f.Out[3] << 8)), -8192) << bits;
+  }
+  // Never a destination.
+  cvtest::TRun bad = cvtest::RunStream(cvtest::CDFormat(), TFormatBlock::Pcm(WAVE_FORMAT_PCM_BE, 2, 44100, 16), s8, 4);
+  EXPECT_EQ(bad.OpenResult, ACMERR_NOTPOSSIBLE);
 }

@@ -48,17 +48,22 @@ TEST(ACMDrivers, CodecsReportTheirFormatTags) {
   EXPECT_TRUE(tags.count(WAVE_FORMAT_OGG_VORBIS));
   EXPECT_TRUE(tags.count(WAVE_FORMAT_WMAUDIO1));
   EXPECT_TRUE(tags.count(WAVE_FORMAT_WMAUDIO2));
+  for (uint16_t tag : {WAVE_FORMAT_FLAC, WAVE_FORMAT_OPUS, WAVE_FORMAT_AAC, WAVE_FORMAT_ALAC, WAVE_FORMAT_IMA_ADPCM,
+                       WAVE_FORMAT_ADPCM, WAVE_FORMAT_ALAW, WAVE_FORMAT_MULAW, WAVE_FORMAT_GSM610})
+    EXPECT_TRUE(tags.count(tag)) << tag;
   uint32_t drivers = 0, codecs = 0;
   EXPECT_EQ(acmMetrics(nullptr, ACM_METRIC_COUNT_DRIVERS, &drivers), MMSYSERR_NOERROR);
   EXPECT_EQ(acmMetrics(nullptr, ACM_METRIC_COUNT_CODECS, &codecs), MMSYSERR_NOERROR);
-  EXPECT_EQ(drivers, 4u);
-  EXPECT_EQ(codecs, 3u);
+  // PCM converter; MP3, Vorbis, WMA, FLAC, Opus, MP4, WAVE codecs.
+  EXPECT_EQ(drivers, 8u);
+  EXPECT_EQ(codecs, 7u);
 }
 
 TEST(ACMDrivers, MaxFormatSizeCoversEveryTag) {
   uint32_t max = 0;
   ASSERT_EQ(acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &max), MMSYSERR_NOERROR);
-  for (uint32_t tag : {0x0001u, 0x0003u, 0x0055u, 0x0160u, 0x0161u, 0x6771u}) {
+  for (uint32_t tag : {0x0001u, 0x0003u, 0x0055u, 0x0160u, 0x0161u, 0x6771u, 0xF1ACu, 0x704Fu, 0x00FFu, 0x6C61u,
+                       0x0002u, 0x0006u, 0x0007u, 0x0011u, 0x0031u, 0xBE01u, 0xBE03u}) {
     ACMFORMATTAGDETAILS t;
     t.cbStruct = sizeof t;
     t.dwFormatTag = tag;

@@ -273,10 +273,14 @@ TEST(AudioFileDecode, CheckResultTexts) {
 TEST(AudioFileDecode, SupportedKindsListsEveryCodec) {
   TAudioFile f("  \t");
   EXPECT_EQ(f.FileKind, afNone);
-  EXPECT_EQ(f.SupportedKinds, 0x02 | 0x04 | 0x08 | 0x10);
+  // WAV, WMA, MP3, OGG, FLAC, Opus, M4A.
+  EXPECT_EQ(f.SupportedKinds, 0x02 | 0x04 | 0x08 | 0x10 | 0x20 | 0x40 | 0x80);
   EXPECT_EQ(f.MP3CodecCount, 1);
   EXPECT_EQ(f.WMACodecCount, 1);
   EXPECT_EQ(f.VorbisCodecCount, 1);
+  EXPECT_EQ(f.FLACCodecCount, 1);
+  EXPECT_EQ(f.OpusCodecCount, 1);
+  EXPECT_EQ(f.MP4CodecCount, 2);  // AAC and ALAC
 }
 
 TEST(AudioFileDecode, DecodersSideBySideKeepTheirOwnStreams) {

@@ -92,7 +92,8 @@ TEST(CodecsCommand, ListsDriversTagsAndSupportedKinds) {
   std::vector<uint32_t> tags;
   for (const auto& d : j["drivers"])
     for (const auto& t : d["format_tags"]) tags.push_back(t["tag"]);
-  for (uint32_t tag : {0x0001u, 0x0055u, 0x0160u, 0x0161u, 0x6771u})
+  for (uint32_t tag : {0x0001u, 0x0055u, 0x0160u, 0x0161u, 0x6771u, 0xF1ACu, 0x704Fu, 0x00FFu, 0x6C61u, 0x0002u,
+                       0x0006u, 0x0007u, 0x0011u, 0x0031u, 0xBE01u})
     EXPECT_NE(std::find(tags.begin(), tags.end(), tag), tags.end()) << tag;
 }
 

@@ -79,7 +79,7 @@ TEST_F(ProbeCommand, JsonOfEveryFixtureMatchesTheDecoder) {
   ASSERT_TRUE(out.is_array());
   ASSERT_EQ(out.size(), files.size());
 
-  const std::vector<std::string> order = {"WMA", "MP3", "OGG", "WAV"};
+  const std::vector<std::string> order = {"M4A", "WMA", "MP3", "OGG", "WAV"};
   for (size_t i = 0; i < files.size(); ++i) {
     SCOPED_TRACE(files[i]);
     const json& o = out[i];
@@ -126,6 +126,37 @@ TEST_F(ProbeCommand, JsonOfEveryFixtureMatchesTheDecoder) {
   }
 }
 
+TEST_F(ProbeCommand, M4AGivesKindFormatExactLengthAndTags) {
+  const std::string dir = std::string(CORVID_FIXTURES_DIR) + "/codecs/";
+  const TRun run = RunTool({"probe", "--json", dir + "tone-alac.m4a", dir + "tone-aac.m4a", dir + "mono22k-aac.m4a"});
+  ASSERT_EQ(run.Status, 0);
+  const json out = json::parse(run.Out);
+  ASSERT_EQ(out.size(), 3u);
+  struct TWant {
+    const char* Title;
+    int Channels, Rate, Bits, Track;
+  };
+  const TWant want[] = {{"Alac Title", 2, 44100, 16, 5}, {"Aac Title", 2, 44100, 0, 6}, {"", 1, 22050, 0, 0}};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(out[i].at("path").get<std::string>());
+    EXPECT_EQ(out[i].at("kind"), "M4A");
+    EXPECT_EQ(out[i].at("kind_code"), 7);
+    EXPECT_EQ(out[i].at("channels"), want[i].Channels);
+    EXPECT_EQ(out[i].at("sample_rate"), want[i].Rate);
+    EXPECT_EQ(out[i].at("bits"), want[i].Bits);
+    // 16208 frames at 44.1 kHz: 27.6 sectors, a part counted whole.
+    EXPECT_EQ(out[i].at("length_sectors"), 28);
+    EXPECT_EQ(out[i].at("estimated_sectors"), 28);
+    EXPECT_EQ(out[i].at("tags").at("title"), want[i].Title);
+    EXPECT_EQ(out[i].at("tags").at("track"), want[i].Track);
+    EXPECT_EQ(out[i].at("readers").at("M4A").at("Valid"), true);
+  }
+  EXPECT_EQ(out[0].at("tags").at("artist"), "Alac Artist");
+  EXPECT_EQ(out[0].at("tags").at("album"), "Alac Album");
+  EXPECT_EQ(out[1].at("readers").at("M4A").at("EncoderDelay"), 1024);
+  EXPECT_EQ(out[1].at("readers").at("M4A").at("PlayableFrames"), 16208);
+}
+
 TEST_F(ProbeCommand, UnopenableFileIsReportedAndTheOthersAreStillProbed) {
   const std::string wav = testing::Fixture("wav/pcm16_stereo_44k.wav");
   const std::string ogg = testing::Fixture("ogg/tagged_stereo_44k.ogg");
@@ -161,7 +192,7 @@ TEST_F(ProbeCommand, UnknownFileIsNoneWithoutError) {
   EXPECT_EQ(out[0].at("kind"), "none");
   EXPECT_EQ(out[0].at("estimated_sectors"), 0);
   EXPECT_FALSE(out[0].contains("error"));
-  EXPECT_EQ(out[0].at("readers").size(), 4u);
+  EXPECT_EQ(out[0].at("readers").size(), 5u);  // M4A, WMA, MP3, OGG, WAV
 }
 
 TEST_F(ProbeCommand, CueSheetIsProbedAsItsTracks) {

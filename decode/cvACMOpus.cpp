@@ -1,0 +1,261 @@
+#include "decode/cvACMOpus.h"
+
+#if CORVID_WITH_OPUS
+
+#include <ogg/ogg.h>
+#include <opus_multistream.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "decode/cvACMPCM.h"
+
+namespace cv {
+namespace {
+
+constexpr uint16_t kTags[] = {WAVE_FORMAT_OPUS};
+constexpr uint32_t kOpusRate = 48000;
+constexpr int kMaxPacketFrames = 5760;  // 120 ms at 48 kHz
+// Samples held past the latest granule position at most: a stream whose
+// granule positions lag further is broken, and its audio is released anyway.
+constexpr uint64_t kMaxHeld = kOpusRate;
+
+struct TOpusDeleter {
+  void operator()(OpusMSDecoder* d) const noexcept { opus_multistream_decoder_destroy(d); }
+};
+
+uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+
+class TOpusCodec final : public TACMCodec {
+ public:
+  explicit TOpusCodec(TPcmShape dst) : Conv(dst) { ogg_sync_init(&Sync); }
+
+  ~TOpusCodec() override {
+    EndLink();
+    ogg_sync_clear(&Sync);
+  }
+
+  TOpusCodec(const TOpusCodec&) = delete;
+  TOpusCodec& operator=(const TOpusCodec&) = delete;
+
+  MMRESULT Convert(std::span<const uint8_t> src, bool end) override {
+    constexpr size_t kSlice = 16384;
+    for (size_t done = 0; done < src.size();) {
+      size_t n = std::min(kSlice, src.size() - done);
+      char* buffer = ogg_sync_buffer(&Sync, static_cast<long>(n));
+      if (!buffer) {
+        ++Damaged;
+        break;
+      }
+      std::memcpy(buffer, src.data() + done, n);
+      ogg_sync_wrote(&Sync, static_cast<long>(n));
+      done += n;
+      Pages();
+    }
+    if (!end) return MMSYSERR_NOERROR;
+    EndLink();
+    Conv.Finish();
+    return EverDecoded ? MMSYSERR_NOERROR : ACMERR_NOTPOSSIBLE;
+  }
+
+  uint64_t OutputBound(uint64_t srcBytes) const override {
+    // A page completes per block or so; packets of low-rate speech are a few
+    // bytes for 960 samples. More waits in the queue.
+    const TPcmShape& dst = Conv.Destination();
+    uint64_t frames = srcBytes * 24 + 2 * kMaxPacketFrames;
+    frames = frames * dst.Rate / kOpusRate + 64;
+    return frames * dst.FrameBytes();
+  }
+
+  uint64_t SourceFor(uint64_t dstBytes) const override { return dstBytes / 24 + 1; }
+  uint32_t Skipped() const override { return Damaged; }
+  TByteQueue& Output() override { return Conv.Output(); }
+
+ private:
+  void Pages() {
+    ogg_page page;
+    for (;;) {
+      int r = ogg_sync_pageout(&Sync, &page);
+      if (r == 0) return;
+      if (r < 0) {
+        ++Damaged;  // a hole: libogg skipped bytes to the next page
+        continue;
+      }
+      Page(page);
+    }
+  }
+
+  void Page(ogg_page& page) {
+    const int serial = ogg_page_serialno(&page);
+    if (ogg_page_bos(&page) && (!Active || Eos || (serial != Serial && Decoded > 0))) {
+      EndLink();
+      ogg_stream_init(&Stream, serial);
+      Active = true;
+      Serial = serial;
+    }
+    if (!Active || serial != Serial) return;  // another logical stream
+    if (ogg_stream_pagein(&Stream, &page) != 0) {
+      ++Damaged;
+      return;
+    }
+    ogg_packet packet;
+    for (;;) {
+      int r = ogg_stream_packetout(&Stream, &packet);
+      if (r == 0) break;
+      if (r < 0) {
+        ++Damaged;
+        continue;
+      }
+      Packet(packet);
+      if (!Active) return;
+    }
+    const ogg_int64_t granule = ogg_page_granulepos(&page);
+    if (Decoder && granule >= 0) Limit = uint64_t(granule);
+    if (ogg_page_eos(&page)) Eos = true;
+    Release(false);
+  }
+
+  void Packet(const ogg_packet& packet) {
+    const auto* data = packet.packet;
+    const auto size = static_cast<size_t>(packet.bytes);
+    if (Headers == 0) {
+      if (!ReadHead(data, size)) {
+        ++Damaged;
+        EndLink();  // not Opus, or a damaged header: wait for the next stream
+      }
+      ++Headers;
+      return;
+    }
+    if (Headers == 1) {
+      // The comment header; its content is the header reader's business.
+      if (size < 8 || std::memcmp(data, "OpusTags", 8) != 0) ++Damaged;
+      ++Headers;
+      return;
+    }
+    if (!Decoder) return;
+    const size_t at = Held.size();
+    Held.resize(at + size_t(kMaxPacketFrames) * Channels);
+    int frames = opus_multistream_decode_float(Decoder.get(), data, static_cast<opus_int32>(size), Held.data() + at,
+                                               kMaxPacketFrames, 0);
+    if (frames < 0) {
+      ++Damaged;
+      frames = 0;
+    }
+    Held.resize(at + size_t(frames) * Channels);
+    Decoded += uint64_t(frames);
+  }
+
+  // OpusHead: "OpusHead", version, channels, pre-skip, input rate, output
+  // gain (Q7.8 dB), mapping family, and for families other than 0 the
+  // stream count, coupled count and channel mapping.
+  bool ReadHead(const uint8_t* p, size_t size) {
+    if (size < 19 || std::memcmp(p, "OpusHead", 8) != 0 || (p[8] & 0xF0) != 0) return false;
+    const int channels = p[9];
+    const int family = p[18];
+    PreSkip = Le16(p + 10);
+    const auto gain = static_cast<int16_t>(Le16(p + 16));
+    int streams = 1, coupled = channels - 1;
+    unsigned char mapping[255] = {0, 1};
+    if (family == 0) {
+      if (channels < 1 || channels > 2) return false;
+    } else {
+      if (size < size_t(21 + channels) || channels < 1) return false;
+      streams = p[19];
+      coupled = p[20];
+      std::memcpy(mapping, p + 21, size_t(channels));
+    }
+    // The layer takes one or two channels.
+    if (channels > 2) return false;
+    int error = OPUS_OK;
+    Decoder.reset(opus_multistream_decoder_create(static_cast<opus_int32>(kOpusRate), channels, streams, coupled,
+                                                  mapping, &error));
+    if (!Decoder || error != OPUS_OK) {
+      Decoder.reset();
+      return false;
+    }
+    opus_multistream_decoder_ctl(Decoder.get(), OPUS_SET_GAIN(gain));
+    Channels = channels;
+    EverDecoded = true;
+    return true;
+  }
+
+  // Hands on what the granule positions allow: samples [Released, allowed),
+  // less the pre-skip. all: the link has ended without an end-of-stream
+  // page (a truncated file): everything decoded goes.
+  void Release(bool all) {
+    if (!Decoder) return;
+    uint64_t allowed = all ? Decoded : std::min(Decoded, Limit);
+    if (Decoded > allowed + kMaxHeld) allowed = Decoded - kMaxHeld;
+    if (allowed <= Released) return;
+    uint64_t from = std::max<uint64_t>(Released, PreSkip);
+    if (allowed > from) {
+      const size_t first = size_t(from - Released) * Channels;
+      TPcmShape shape{TSampleType::F32, static_cast<uint16_t>(Channels), kOpusRate};
+      Conv.Write(reinterpret_cast<const uint8_t*>(Held.data() + first), size_t(allowed - from), shape);
+    }
+    Held.erase(Held.begin(), Held.begin() + std::ptrdiff_t((allowed - Released) * Channels));
+    Released = allowed;
+  }
+
+  // The end of a link: after its end-of-stream page the samples past the
+  // final granule position are padding; without one, all is released.
+  void EndLink() {
+    if (Decoder) Release(!Eos);
+    Decoder.reset();
+    if (Active) ogg_stream_clear(&Stream);
+    Active = false;
+    Headers = 0;
+    Eos = false;
+    Held.clear();
+    Decoded = Released = Limit = 0;
+    PreSkip = 0;
+  }
+
+  TPCMConverter Conv;
+  ogg_sync_state Sync{};
+  ogg_stream_state Stream{};
+  std::unique_ptr<OpusMSDecoder, TOpusDeleter> Decoder;
+  bool Active = false;  // Stream is initialised
+  int Serial = 0;
+  int Headers = 0;
+  bool Eos = false;
+  int Channels = 0;
+  uint64_t PreSkip = 0;
+  std::vector<float> Held;  // decoded samples [Released, Decoded), interleaved
+  uint64_t Decoded = 0;     // samples decoded in this link, pre-skip included
+  uint64_t Released = 0;    // samples handed on or dropped
+  uint64_t Limit = 0;       // the latest granule position
+  bool EverDecoded = false;  // some link got past its identification header
+  uint32_t Damaged = 0;
+};
+
+MMRESULT Open(const TFormatBlock& src, const TFormatBlock& dst, std::unique_ptr<TACMCodec>* out) {
+  MMRESULT r = CodecOpenCheck(src, dst, kTags);
+  if (r != MMSYSERR_NOERROR || !out) return r;
+  TPcmShape d;
+  ShapeOfFormat(dst, &d);
+  *out = std::make_unique<TOpusCodec>(d);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT Suggest(const TFormatBlock& src, const TFormatBlock& request, uint32_t flags, TFormatBlock* out) {
+  return CodecSuggest(src, request, flags, out, kTags);
+}
+
+constexpr TACMFormatTagInfo kTagInfo[] = {
+    {WAVE_FORMAT_OPUS, 18, "Ogg Opus"},
+    {WAVE_FORMAT_PCM, 18, "PCM"},
+};
+
+}  // namespace
+
+const TACMDriverEntry& OpusDriver() {
+  static const TACMDriverEntry entry{"Opus", "Ogg Opus decoder (libogg, libopus)", ACMDRIVERDETAILS_SUPPORTF_CODEC,
+                                     kTagInfo, Open, Suggest};
+  return entry;
+}
+
+}  // namespace cv
+
+#endif  // CORVID_WITH_OPUS

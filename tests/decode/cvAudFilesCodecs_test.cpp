@@ -1,0 +1,161 @@
+// The decoder (TAudioFile) on the fixtures of the later codecs: the WAVE
+// codecs through the WAV kind, and an MP3 whose header reader guessed
+// another format than its stream has.
+#include <gtest/gtest.h>
+#include <mpg123.h>
+
+#include "decode/cvAudFiles.h"
+#include "tests/decode/CodecFixtures.h"
+
+using namespace cv;
+using namespace cvtest;
+
+namespace {
+
+struct TDecodeResult {
+  bool Prepared = false;
+  bool TwoStage = false;
+  std::vector<uint8_t> Pcm;
+  uint32_t Measured = 0;  // LengthSectors from CalcLength on another object
+};
+
+TDecodeResult Decode(const std::string& path) {
+  TDecodeResult r;
+  {
+    TAudioFile f(path);
+    r.Prepared = f.PrepareDecoding();
+    r.TwoStage = f.TwoStage;
+    for (int calls = 0; r.Prepared && calls < 1000000; ++calls) {
+      int32_t n = f.DecodeBlock();
+      r.Pcm.insert(r.Pcm.end(), f.OutputBuffer.begin(), f.OutputBuffer.begin() + f.OutputLength);
+      if (n == -1) break;
+    }
+  }
+  TAudioFile m(path);
+  m.CalcLength();
+  r.Measured = m.LengthSectors;
+  return r;
+}
+
+uint32_t Sectors(size_t bytes) { return uint32_t((bytes + 2351) / 2352); }
+
+// libmpg123 reading the file itself: 16-bit at the stream's own format.
+std::vector<uint8_t> Mpg123Decode(const std::string& path, int* channels) {
+  mpg123_handle* h = mpg123_new(nullptr, nullptr);
+  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+  std::vector<uint8_t> out;
+  if (mpg123_open(h, path.c_str()) == MPG123_OK) {
+    long rate = 0;
+    int enc = 0;
+    std::vector<uint8_t> buf(65536);
+    for (;;) {
+      size_t done = 0;
+      int r = mpg123_read(h, buf.data(), buf.size(), &done);
+      if (r == MPG123_NEW_FORMAT) mpg123_getformat(h, &rate, channels, &enc);
+      out.insert(out.end(), buf.begin(), buf.begin() + std::ptrdiff_t(done));
+      if (r != MPG123_OK && r != MPG123_NEW_FORMAT) break;
+    }
+  }
+  mpg123_delete(h);
+  return out;
+}
+
+}  // namespace
+
+TEST(AudioFileCodecs, MP3DecodesInItsStreamsFormatWhateverTheHeaderReaderGuessed) {
+  // The header reader lands on a mono MP3 inside a second ID3v2 tag; the
+  // stream behind the tags is joint stereo.
+  const std::string path = CodecFixture("stereo-behind-mono-tag.mp3");
+  TAudioFile probe(path);
+  ASSERT_EQ(probe.FileKind, afMP3);
+  EXPECT_EQ(probe.MP3File->ChannelCount(), 1);
+  int channels = 0;
+  const auto reference = Mpg123Decode(path, &channels);
+  ASSERT_EQ(channels, 2);
+  ASSERT_GT(reference.size(), 40000u);
+  TDecodeResult d = Decode(path);
+  ASSERT_TRUE(d.Prepared);
+  EXPECT_FALSE(d.TwoStage);  // stereo at 44.1 kHz: straight to CD PCM
+  EXPECT_EQ(d.Pcm.size(), reference.size());
+  EXPECT_TRUE(d.Pcm == reference);  // not a mono mix: both channels as decoded
+  EXPECT_EQ(d.Measured, Sectors(d.Pcm.size()));
+}
+
+TEST(AudioFileCodecs, EveryWaveCodecDecodesThroughTheWavKind) {
+  struct TCase {
+    const char* Name;
+    size_t Frames;  // at the file's rate, as the encoder wrote them
+    uint32_t Rate;
+  };
+  // Block codecs end on a whole block: sox pads the last one.
+  for (TCase c : {TCase{"ima_adpcm.wav", 8585, 22050}, TCase{"ms_adpcm.wav", 16288, 44100},
+                  TCase{"alaw.wav", 16208, 44100}, TCase{"mulaw.wav", 8104, 22050}, TCase{"gsm610.wav", 3200, 8000}}) {
+    const std::string path = CodecFixture(c.Name);
+    TAudioFile probe(path);
+    ASSERT_EQ(probe.FileKind, afWAV) << c.Name;
+    TDecodeResult d = Decode(path);
+    ASSERT_TRUE(d.Prepared) << c.Name;
+    EXPECT_EQ(d.TwoStage, c.Rate != 44100 || probe.WAVFile->ChannelCount != 2) << c.Name;
+    const double expected = double(c.Frames) * 44100 / c.Rate;
+    EXPECT_NEAR(double(d.Pcm.size() / 4), expected, 1.0) << c.Name;
+    EXPECT_EQ(d.Measured, Sectors(d.Pcm.size())) << c.Name;
+  }
+  // The old fixture of the WAV reader tests, too.
+  TDecodeResult old = Decode(std::string(CORVID_FIXTURES_DIR) + "/wav/adpcm_mono_22k.wav");
+  ASSERT_TRUE(old.Prepared);
+  EXPECT_GT(old.Pcm.size(), 0u);
+  EXPECT_EQ(old.Measured, Sectors(old.Pcm.size()));
+}
+
+TEST(AudioFileCodecs, M4AIsIdentifiedByItsFtypAndDecodesExactly) {
+  for (const char* name : {"tone-alac.m4a", "tone-aac.m4a", "tone-aac-smpb.m4a", "mono22k-aac.m4a"}) {
+    TAudioFile f(CodecFixture(name));
+    EXPECT_EQ(f.FileKind, afM4A) << name;
+    EXPECT_TRUE(HasKind(f.SupportedKinds, afM4A)) << name;
+    EXPECT_EQ(f.WMAFile, nullptr) << name;  // no other reader was needed
+  }
+  // ALAC: the source samples bit for bit.
+  TDecodeResult alac = Decode(CodecFixture("tone-alac.m4a"));
+  ASSERT_TRUE(alac.Prepared);
+  EXPECT_FALSE(alac.TwoStage);
+  EXPECT_TRUE(alac.Pcm == SourcePcm());
+  // AAC trimmed by its edit list or by iTunSMPB: the 16208 source frames.
+  for (const char* name : {"tone-aac.m4a", "tone-aac-smpb.m4a"}) {
+    TDecodeResult d = Decode(CodecFixture(name));
+    ASSERT_TRUE(d.Prepared) << name;
+    EXPECT_FALSE(d.TwoStage) << name;
+    EXPECT_EQ(d.Pcm.size(), kSourceFrames * 4) << name;
+    TAudioFile f(CodecFixture(name));
+    EXPECT_EQ(f.EstimatedLength, Sectors(d.Pcm.size())) << name;  // the reader's exact length
+  }
+  // Mono 22.05 kHz AAC: two stages, 8104 frames become 16208.
+  TDecodeResult m = Decode(CodecFixture("mono22k-aac.m4a"));
+  ASSERT_TRUE(m.Prepared);
+  EXPECT_TRUE(m.TwoStage);
+  EXPECT_EQ(m.Pcm.size(), 2 * 8104 * 4u);
+}
+
+TEST(AudioFileCodecs, AnMP4WithoutADecodableTrackIsNone) {
+  // ftyp and an empty movie: not audio we can decode, and no other reader
+  // gets to find a chance MP3 frame in it.
+  const std::string path = ::testing::TempDir() + "/codecs_empty_movie.mp4";
+  std::vector<uint8_t> bytes = {0, 0, 0, 16, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 2, 0,
+                                0, 0, 0, 8,  'm', 'o', 'o', 'v'};
+  // A run of MPEG frame headers after it.
+  for (int i = 0; i < 200; ++i) bytes.insert(bytes.end(), {0xFF, 0xFB, 0x90, 0x64});
+  WriteFile(path, bytes);
+  TAudioFile f(path);
+  EXPECT_EQ(f.FileKind, afNone);
+  EXPECT_EQ(f.MP3File, nullptr);
+}
+
+TEST(AudioFileCodecs, MeasuredLengthIsTheDecodedLengthForEveryFixture) {
+  for (const char* name : {"tone-alac.m4a", "tone-aac.m4a", "tone-aac-smpb.m4a", "mono22k-aac.m4a",
+                           "ima_adpcm.wav", "ms_adpcm.wav", "alaw.wav", "mulaw.wav", "gsm610.wav", "source.wav",
+                           "stereo-behind-mono-tag.mp3"}) {
+    TDecodeResult d = Decode(CodecFixture(name));
+    ASSERT_TRUE(d.Prepared) << name;
+    EXPECT_GT(d.Pcm.size(), 0u) << name;
+    EXPECT_EQ(d.Measured, Sectors(d.Pcm.size())) << name;
+  }
+}
