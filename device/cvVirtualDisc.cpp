@@ -160,8 +160,10 @@ std::string VRCueSheet(const TVRDisc& disc) {
       cue += "    INDEX 00 " + VRMsfText(t.Start - t.Pregap) + "\n";
     }
     cue += "    INDEX 01 " + VRMsfText(t.Start) + "\n";
+    // Index points after INDEX 01 stay as remarks: bchunk takes the last
+    // line with "INDEX" in a track as its start.
     for (std::size_t i = 0; i < t.Indexes.size(); ++i) {
-      std::snprintf(line, sizeof line, "    INDEX %02zu ", i + 2);
+      std::snprintf(line, sizeof line, "    REM index %02zu ", i + 2);
       cue += line + VRMsfText(t.Indexes[i]) + "\n";
     }
   }
