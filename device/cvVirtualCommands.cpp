@@ -709,7 +709,7 @@ void cvVirtualDrive::ReadTrackInformation(TReply& r) {
   } else {
     reply[2] = static_cast<std::uint8_t>(track->Number);
     reply[3] = static_cast<std::uint8_t>(track->Session);
-    reply[5] = track->Damaged ? 0x20 : 0x00;  // audio, no pre-emphasis
+    reply[5] = static_cast<std::uint8_t>((track->Damaged ? 0x20 : 0x00) | track->Control);  // audio
     reply[6] = 0x01;
     Put32(reply, 8, static_cast<std::uint32_t>(track->Start));
     if (track->Closed) {
