@@ -17,10 +17,10 @@
 #include <string>
 
 #include "device/cvTransport.h"
-#include "device/cvVirtualDisc.h"
-#include "device/cvVirtualSao.h"
-#include "device/cvVirtualState.h"
-#include "device/cvVirtualTiming.h"
+#include "vrecorder/cvVirtualDisc.h"
+#include "vrecorder/cvVirtualSao.h"
+#include "vrecorder/cvVirtualState.h"
+#include "vrecorder/cvVirtualTiming.h"
 
 namespace cv {
 

@@ -1,13 +1,13 @@
 // The recorder's reading of SEND CUE SHEET data: the sheets the peers send
 // are taken with their layout, and every kind of bad sheet is refused with
 // the entry and the reason.
-#include "device/cvVirtualCueSheet.h"
+#include "vrecorder/cvVirtualCueSheet.h"
 
 #include <functional>
 
 #include <gtest/gtest.h>
 
-#include "tests/device/cvVirtualSaoUtil.h"
+#include "tests/vrecorder/cvVirtualSaoUtil.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "device/cvVirtualCDText.h"
+#include "vrecorder/cvVirtualCDText.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "device/cvVirtualSao.h"
+#include "vrecorder/cvVirtualSao.h"
 
-#include "device/cvVirtualState.h"
+#include "vrecorder/cvVirtualState.h"
 
 namespace cv {
 

@@ -1,4 +1,4 @@
-#include "device/cvVirtualCueSheet.h"
+#include "vrecorder/cvVirtualCueSheet.h"
 
 #include <array>
 #include <climits>

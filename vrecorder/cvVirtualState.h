@@ -22,8 +22,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "device/cvVirtualCDText.h"
-#include "device/cvVirtualSao.h"
+#include "vrecorder/cvVirtualCDText.h"
+#include "vrecorder/cvVirtualSao.h"
 
 namespace cv {
 

@@ -1,11 +1,11 @@
 // The recorder's CD-TEXT reading: the pack CRC and the six-bit lead-in form
 // against published examples, the "Joyful Nights" test vector accepted and
 // decoded, and every kind of damaged pack list refused with the reason.
-#include "device/cvVirtualCDText.h"
+#include "vrecorder/cvVirtualCDText.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/device/cvVirtualSaoUtil.h"
+#include "tests/vrecorder/cvVirtualSaoUtil.h"
 
 namespace {
 

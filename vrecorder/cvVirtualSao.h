@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "device/cvVirtualCDText.h"
-#include "device/cvVirtualCueSheet.h"
+#include "vrecorder/cvVirtualCDText.h"
+#include "vrecorder/cvVirtualCueSheet.h"
 
 namespace cv {
 

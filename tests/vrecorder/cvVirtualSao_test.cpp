@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "tests/device/cvVirtualSaoUtil.h"
-#include "tests/device/cvVirtualTestUtil.h"
+#include "tests/vrecorder/cvVirtualSaoUtil.h"
+#include "tests/vrecorder/cvVirtualTestUtil.h"
 
 namespace {
 

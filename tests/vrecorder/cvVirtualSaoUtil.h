@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "device/cvVirtualCDText.h"
+#include "vrecorder/cvVirtualCDText.h"
 
 namespace cvtest {
 
