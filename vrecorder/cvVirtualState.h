@@ -64,8 +64,8 @@ struct TVRTrack {
   bool Closed = false;
   bool Damaged = false;     // an underrun without BUFE hit it
   std::uint8_t Control = 0;            // Q CONTROL nibble (Session-At-Once: from the cue sheet)
-  std::string Isrc;                    // 12 characters, or empty
-  std::vector<std::int32_t> Indexes;   // INDEX 02, 03, ... (LBA)
+  std::string Isrc{};                  // 12 characters, or empty
+  std::vector<std::int32_t> Indexes{}; // INDEX 02, 03, ... (LBA)
 
   std::int32_t End() const { return Start + Length; }
 };
