@@ -78,6 +78,9 @@ void PutMsf(std::vector<std::uint8_t>& b, std::size_t at, std::int32_t lba) {
 }
 
 constexpr std::uint16_t kMaxSpeedKBs = 8467;  // 48x
+// The longest cue sheet SEND CUE SHEET takes: 99 tracks with an ISRC,
+// INDEX 00 and 01 and a few more index points.
+constexpr std::uint32_t kVRMaxCueSheetBytes = 4096;
 
 const std::uint16_t kProfiles[] = {0x001B, 0x001A, 0x0014, 0x0013, 0x0012, 0x0011, 0x0010, 0x000A, 0x0009, 0x0008};
 
@@ -94,6 +97,7 @@ std::span<const cvVirtualDrive::TCommandEntry> cvVirtualDrive::Commands() {
     {0x1E, "PREVENT ALLOW MEDIUM REMOVAL", 6, kNone, false, true, false, &cvVirtualDrive::PreventAllow},
     {0x2A, "WRITE(10)", 10, kOut, true, false, false, &cvVirtualDrive::Write10},
     {0x35, "SYNCHRONIZE CACHE", 10, kNone, true, false, false, &cvVirtualDrive::SynchronizeCache},
+    {0x42, "READ SUB-CHANNEL", 10, kIn, true, false, false, &cvVirtualDrive::ReadSubChannel},
     {0x43, "READ TOC/PMA/ATIP", 10, kIn, true, false, false, &cvVirtualDrive::ReadToc},
     {0x46, "GET CONFIGURATION", 10, kIn, false, true, true, &cvVirtualDrive::GetConfiguration},
     {0x51, "READ DISC INFORMATION", 10, kIn, true, false, false, &cvVirtualDrive::ReadDiscInformation},
@@ -102,6 +106,7 @@ std::span<const cvVirtualDrive::TCommandEntry> cvVirtualDrive::Commands() {
     {0x5A, "MODE SENSE(10)", 10, kIn, false, true, false, &cvVirtualDrive::ModeSense10},
     {0x5B, "CLOSE TRACK/SESSION", 10, kNone, true, false, false, &cvVirtualDrive::CloseTrackSession},
     {0x5C, "READ BUFFER CAPACITY", 10, kIn, true, false, false, &cvVirtualDrive::ReadBufferCapacity},
+    {0x5D, "SEND CUE SHEET", 10, kOut, true, false, false, &cvVirtualDrive::SendCueSheet},
     {0xA1, "BLANK", 12, kNone, true, false, false, &cvVirtualDrive::Blank},
     {0xBB, "SET CD SPEED", 12, kNone, false, false, false, &cvVirtualDrive::SetCDSpeed},
     {0xBE, "READ CD", 12, kIn, true, false, false, &cvVirtualDrive::ReadCD},
@@ -127,6 +132,7 @@ cvVirtualDrive::cvVirtualDrive(TVRState& state, cvVRImage& image, cvVRTiming& ti
 
 void cvVirtualDrive::PowerOn() {
   Prevented = false;
+  Sao.reset();
   HavePendingSense = false;
   ApplySpeed();
 }
@@ -188,11 +194,13 @@ TScsiOutcome cvVirtualDrive::Run(const TScsiCommand& command) {
   const Entry* entry = FindCommand(opcode);
 
   const bool trackOpen = VROpenTrack(State.Disc) != nullptr;
-  if (Timing.Advance(cvVRTiming::Clock::now()) && trackOpen) {
+  const bool saoWriting = SaoStarted();
+  if (Timing.Advance(cvVRTiming::Clock::now()) && (trackOpen || saoWriting)) {
     ++State.Counters.Underruns;
     const bool bufe = State.Page05[2] & 0x40;
     if (!bufe) {
-      VROpenTrack(State.Disc)->Damaged = true;
+      if (trackOpen) VROpenTrack(State.Disc)->Damaged = true;
+      else State.Sao.Damaged = true;
       Touch(true);
     }
   }
@@ -375,7 +383,7 @@ void cvVirtualDrive::ModeSense10(TReply& r) {
       p[2] = 0x3F;                            // reads CD-R, CD-RW, Method 2, DVD-ROM, DVD-R, DVD-RAM
       p[3] = 0x03;                            // writes CD-R, CD-RW
       p[4] = 0xC1;                            // BUF, multi-session, audio play
-      p[5] = 0x03;                            // CD-DA commands, accurate
+      p[5] = 0x63;                            // CD-DA commands, accurate, ISRC and catalog number
       p[6] = 0x29 | (Prevented ? 0x02 : 0);   // tray, eject, lock
       Put16(p, 8, kMaxSpeedKBs);
       Put16(p, 12, static_cast<std::uint32_t>(std::clamp(State.Settings.BufferKiB, 0, 0xFFFF)));
@@ -411,6 +419,7 @@ void cvVirtualDrive::ModeSelect10(TReply& r) {
     const std::size_t pageLength = list[at + 1];
     if (code != 0x05 || at + 2 + pageLength > length) return r.Fail(5, 0x26, 0x00);
     if (pageLength >= 1 && (list[at + 2] & 0x0F) > 4) return r.Fail(5, 0x26, 0x00);  // reserved write type
+    if (pageLength >= 1 && (list[at + 2] & 0x0F) == 2 && State.Faults.SaoUnsupported) return r.Fail(5, 0x26, 0x00);
     if (pageLength >= 3) {
       const std::uint8_t blockType = list[at + 4] & 0x0F;
       if ((blockType >= 4 && blockType <= 7) || blockType >= 14) return r.Fail(5, 0x26, 0x00);
@@ -457,6 +466,16 @@ void cvVirtualDrive::GetConfiguration(TReply& r) {
   const bool tao = MediumPresent() && info.AudioWritable;
   features.push_back(
       {0x002D, tao, {0x00, 0x2D, static_cast<std::uint8_t>(0x08 | (tao ? 1 : 0)), 0x04, 0x42, 0x00, 0x00, 0x01}});
+  if (!State.Faults.SaoUnsupported) {
+    // CD Mastering: Session-At-Once, BUFE, CD-RW, R-W sub-channel (CD-TEXT
+    // in the lead-in); the longest cue sheet.
+    const std::uint8_t flags = 0x40 | 0x20 | 0x02 | (State.Faults.CdTextUnsupported ? 0x00 : 0x01);
+    features.push_back({0x002E, tao,
+                        {0x00, 0x2E, static_cast<std::uint8_t>(0x08 | (tao ? 1 : 0)), 0x04, flags,
+                         static_cast<std::uint8_t>(kVRMaxCueSheetBytes >> 16),
+                         static_cast<std::uint8_t>(kVRMaxCueSheetBytes >> 8),
+                         static_cast<std::uint8_t>(kVRMaxCueSheetBytes)}});
+  }
 
   std::vector<std::uint8_t> reply(8, 0);
   Put16(reply, 6, profile);
@@ -496,8 +515,14 @@ void cvVirtualDrive::ReadToc(TReply& r) {
     PutMsf(reply, 12, info.LeadOut);
     return r.Send(reply, allocation);
   }
-  if (format != 0 && format != 1) return r.Fail(5, 0x24, 0x00);
+  if (format != 0 && format != 1 && format != 5) return r.Fail(5, 0x24, 0x00);
   if (!info.IsCD || disc.SessionLeadOuts.empty()) return r.Fail(5, 0x24, 0x00);  // no closed session
+  if (format == 5) {  // CD-TEXT: the lead-in's packs, one copy (the MSF bit does not apply)
+    std::vector<std::uint8_t> reply(4, 0);
+    for (const TVRPack& p : disc.CdText) reply.insert(reply.end(), p.begin(), p.end());
+    Put16(reply, 0, static_cast<std::uint32_t>(reply.size() - 2));
+    return r.Send(reply, allocation);
+  }
 
   std::vector<const TVRTrack*> tracks;
   for (const auto& t : disc.Tracks)
@@ -514,7 +539,7 @@ void cvVirtualDrive::ReadToc(TReply& r) {
         break;
       }
     std::vector<std::uint8_t> d(8, 0);
-    d[1] = 0x10;
+    d[1] = static_cast<std::uint8_t>(0x10 | firstOfLast->Control);
     d[2] = static_cast<std::uint8_t>(firstOfLast->Number);
     putAddress(d, 4, firstOfLast->Start);
     reply.insert(reply.end(), d.begin(), d.end());
@@ -526,7 +551,7 @@ void cvVirtualDrive::ReadToc(TReply& r) {
     for (const TVRTrack* t : tracks) {
       if (t->Number < first) continue;
       std::vector<std::uint8_t> d(8, 0);
-      d[1] = 0x10;  // ADR 1, audio
+      d[1] = static_cast<std::uint8_t>(0x10 | t->Control);  // ADR 1, audio
       d[2] = static_cast<std::uint8_t>(t->Number);
       putAddress(d, 4, t->Start);
       reply.insert(reply.end(), d.begin(), d.end());
@@ -674,14 +699,17 @@ void cvVirtualDrive::ReadTrackInformation(TReply& r) {
     reply[3] = static_cast<std::uint8_t>(VRCurrentSession(disc));
     reply[6] = 0x40 | 0x0F;  // blank, data mode unknown
     reply[7] = 0x01;         // NWA valid
+    // In Session-At-Once mode a blank disc is written from -150 on (as
+    // drives that report it do; the writers then write the layout).
+    const bool sao = (State.Page05[2] & 0x0F) == 2 && disc.Blank();
     Put32(reply, 8, static_cast<std::uint32_t>(start));
-    Put32(reply, 12, static_cast<std::uint32_t>(start));
+    Put32(reply, 12, static_cast<std::uint32_t>(sao ? -150 : start));
     Put32(reply, 16, static_cast<std::uint32_t>(free));
     Put32(reply, 24, static_cast<std::uint32_t>(free));
   } else {
     reply[2] = static_cast<std::uint8_t>(track->Number);
     reply[3] = static_cast<std::uint8_t>(track->Session);
-    reply[5] = track->Damaged ? 0x20 : 0x00;  // audio, no pre-emphasis
+    reply[5] = static_cast<std::uint8_t>((track->Damaged ? 0x20 : 0x00) | track->Control);  // audio
     reply[6] = 0x01;
     Put32(reply, 8, static_cast<std::uint32_t>(track->Start));
     if (track->Closed) {
@@ -755,6 +783,12 @@ void cvVirtualDrive::Write10(TReply& r) {
   }
   const TVRMediumInfo& info = Medium();
   if (!info.AudioWritable) return r.Fail(5, 0x30, 0x05);
+  if ((State.Page05[2] & 0x0F) == 2) return WriteSessionAtOnce(r, lba, count);
+  if (SaoStarted()) return Refuse(r, {5, 0x2C, 0x00}, "a Session-At-Once session is half written; it cannot take Track-At-Once writes");
+  if (State.Sao.Active()) {
+    State.Sao = {};  // a cue sheet nothing was written for
+    Sao.reset();
+  }
   const auto& page = State.Page05;
   const bool audioTao = (page[2] & 0x0F) == 1 && !(page[2] & 0x10) && (page[4] & 0x0F) == 0 &&
                         (page[3] & 0x0F) <= 1 && page[8] == 0x00;
@@ -812,6 +846,7 @@ void cvVirtualDrive::CloseTrackAndCue(TReply& r, bool session) {
 
 void cvVirtualDrive::SynchronizeCache(TReply& r) {
   if (!Medium().AudioWritable) return;
+  if (SaoStarted()) return CloseSessionAtOnce(r, r.Cdb[1] & 0x02);
   CloseTrackAndCue(r, false);
 }
 
@@ -828,8 +863,14 @@ void cvVirtualDrive::CloseTrackSession(TReply& r) {
     }
     return;
   }
+  if (function != 1 && function != 2) return r.Fail(5, 0x24, 0x00);
+  if (SaoStarted()) {
+    // Session-At-Once needs no close; after the last block it closes as
+    // SYNCHRONIZE CACHE does, before it the session is incomplete.
+    if (!SaoWriter()->AllWritten(State.Sao)) return r.Fail(5, 0x72, 0x03);
+    return CloseSessionAtOnce(r, immed);
+  }
   if (function == 1) return CloseTrackAndCue(r, false);
-  if (function != 2) return r.Fail(5, 0x24, 0x00);
   CloseTrackAndCue(r, true);
   if (!r.Failed() && !immed) WaitForOperation();
 }
@@ -925,6 +966,153 @@ void cvVirtualDrive::ReadCD(TReply& r) {
   const std::size_t bytes = std::min<std::size_t>(static_cast<std::size_t>(count) * kVRSectorBytes, r.Data.size());
   if (!Image.Read(lba, r.Data.first(bytes))) return r.Fail(3, 0x11, 0x00);
   r.Transferred = static_cast<std::uint32_t>(bytes);
+}
+
+// --- Session-At-Once -------------------------------------------------------
+
+void cvVirtualDrive::Refuse(TReply& r, TVRSense sense, std::string why) {
+  State.LastRefusal = std::move(why);
+  Touch(false);
+  r.Fail(sense.Key, sense.Asc, sense.Ascq);
+}
+
+cvVRSaoWriter* cvVirtualDrive::SaoWriter() {
+  if (!State.Sao.Active()) {
+    Sao.reset();
+    return nullptr;
+  }
+  if (!Sao) Sao = cvVRSaoWriter::Resume(State.Sao, kVRLeadInStart);
+  if (!Sao) {
+    State.Sao = {};  // a kept sheet that no longer parses
+    Touch(true);
+    return nullptr;
+  }
+  return &*Sao;
+}
+
+bool cvVirtualDrive::SaoStarted() {
+  cvVRSaoWriter* writer = SaoWriter();
+  return writer && writer->Started(State.Sao);
+}
+
+// SEND CUE SHEET (5Dh): the layout of a Session-At-Once session, checked
+// before a block is written.
+void cvVirtualDrive::SendCueSheet(TReply& r) {
+  const std::uint32_t size = Be24(r.Cdb, 6);
+  const TVRMediumInfo& info = Medium();
+  if (!info.AudioWritable) return r.Fail(5, 0x30, 0x05);
+  if ((State.Page05[2] & 0x0F) != 2)
+    return Refuse(r, {5, 0x2C, 0x00}, "SEND CUE SHEET needs Write Type 2 (Session-At-Once) in page 05h");
+  if (SaoStarted()) return Refuse(r, {5, 0x2C, 0x00}, "a Session-At-Once session is being written");
+  if (!State.Disc.Blank()) return Refuse(r, {5, 0x2C, 0x00}, "Session-At-Once writes a blank disc only");
+  if (size == 0 || size % 8 != 0 || size > r.Data.size() || size > kVRMaxCueSheetBytes)
+    return Refuse(r, {5, 0x1A, 0x00},
+                  "a cue sheet of " + std::to_string(size) + " bytes (" + std::to_string(r.Data.size()) +
+                      " sent): whole 8-byte entries up to " + std::to_string(kVRMaxCueSheetBytes) + " bytes");
+  r.Transferred = size;
+  const std::span<const std::uint8_t> sheet = r.Data.first(size);
+  TVRCueRules rules;
+  rules.LeadInStart = kVRLeadInStart;
+  rules.LastLeadOut = info.LeadOut;
+  rules.CdTextWritable = !State.Faults.CdTextUnsupported;
+  rules.Refuse = State.Faults.CueRefuse;
+  TVRCueLayout layout;
+  if (auto error = VRReadCueSheet(sheet, rules, layout)) return Refuse(r, {5, 0x26, 0x00}, "cue sheet: " + *error);
+  State.Sao = {};
+  State.Sao.CueSheet.assign(sheet.begin(), sheet.end());
+  State.Sao.Next = layout.FirstWrite(kVRLeadInStart);
+  State.LastRefusal.clear();
+  Sao.reset();
+  Touch(true);
+}
+
+// WRITE(10) with Write Type 2: the next blocks of the cue sheet's layout.
+void cvVirtualDrive::WriteSessionAtOnce(TReply& r, std::int32_t lba, std::uint32_t count) {
+  cvVRSaoWriter* writer = SaoWriter();
+  if (!writer) return Refuse(r, {5, 0x2C, 0x00}, "WRITE in Session-At-Once mode before a cue sheet was accepted");
+  const TVRFaults& faults = State.Faults;
+  if (faults.WriteErrorAt && *faults.WriteErrorAt >= lba && *faults.WriteErrorAt < std::int64_t{lba} + count) {
+    ++State.Counters.WriteErrors;
+    return r.Fail(3, 0x0C, 0x00);
+  }
+  const bool first = !writer->Started(State.Sao);
+  const TVRSaoSession before = State.Sao;
+  if (auto refusal = writer->Write(State.Sao, lba, count, r.Data))
+    return Refuse(r, {refusal->Key, refusal->Asc, refusal->Ascq}, refusal->Why);
+  if (count == 0) return;
+  const auto wait = Timing.WaitToFit(count);
+  if (wait > cvVRTiming::Clock::duration::zero()) {
+    std::this_thread::sleep_for(wait);
+    (void)Timing.Advance(cvVRTiming::Clock::now());  // the data was waiting: no underrun
+  }
+  // disc.bin holds LBA 0 on; the lead-in and the first pause are not in it.
+  const std::int64_t skip = std::max<std::int64_t>(0, -std::int64_t{lba});
+  if (skip < count && !Image.Write(lba + static_cast<std::int32_t>(skip), r.Data.subspan(static_cast<std::size_t>(skip) * kVRSectorBytes))) {
+    ++State.Counters.WriteErrors;
+    State.Sao = before;  // nothing of this WRITE counts
+    Sao.reset();
+    return r.Fail(3, 0x0C, 0x00);
+  }
+  State.Disc.Written = State.Disc.Written || skip < count;
+  r.Transferred = static_cast<std::uint32_t>(r.Data.size());
+  State.Counters.SectorsWritten += count;
+  Timing.Add(count);
+  Touch(first);
+}
+
+// The SYNCHRONIZE CACHE (or CLOSE) after the last block of the layout closes
+// the session; an earlier one only flushes the buffer.
+void cvVirtualDrive::CloseSessionAtOnce(TReply& r, bool immed) {
+  DrainBuffer();
+  if (!Image.Sync()) return r.Fail(3, 0x0C, 0x00);
+  cvVRSaoWriter* writer = SaoWriter();
+  if (!writer->AllWritten(State.Sao)) return;
+  const bool appendable = (State.Page05[3] >> 6) == 3;
+  writer->Close(State.Sao, State.Disc, appendable);
+  State.Sao = {};
+  Sao.reset();
+  Touch(true);
+  if (!Image.WriteCue(State.Disc)) return r.Fail(3, 0x0C, 0x00);
+  ++State.Counters.SessionsClosed;
+  VRStartOperation(State, TVROperationKind::CloseSession, kVRCloseSessionMs);
+  if (!immed) WaitForOperation();
+}
+
+// READ SUB-CHANNEL (42h): the catalog number (format 02h) and a track's
+// ISRC (03h) as the disc holds them; the current position (01h) of a drive
+// that is not playing.
+void cvVirtualDrive::ReadSubChannel(TReply& r) {
+  const bool subQ = r.Cdb[2] & 0x40;
+  const std::uint8_t format = r.Cdb[3];
+  const std::uint8_t number = r.Cdb[6];
+  const std::uint32_t allocation = Be16(r.Cdb, 7);
+  if (!Medium().IsCD) return r.Fail(5, 0x30, 0x02);
+  if (format < 1 || format > 3) return r.Fail(5, 0x24, 0x00);
+  std::vector<std::uint8_t> reply(4, 0);
+  reply[1] = 0x15;  // no current audio status
+  if (!subQ) return r.Send(reply, allocation);
+  const TVRDisc& disc = State.Disc;
+  reply.resize(format == 1 ? 16 : 24, 0);
+  Put16(reply, 2, static_cast<std::uint32_t>(reply.size() - 4));
+  reply[4] = format;
+  if (format == 2 && !disc.Mcn.empty()) {
+    reply[8] = 0x80;  // MCVAL
+    std::memcpy(&reply[9], disc.Mcn.data(), std::min<std::size_t>(13, disc.Mcn.size()));
+  } else if (format == 3) {
+    const TVRTrack* track = nullptr;
+    for (const auto& t : disc.Tracks)
+      if (t.Closed && t.Number == number) track = &t;
+    if (!track) return r.Fail(5, 0x24, 0x00);
+    reply[5] = static_cast<std::uint8_t>(0x30 | track->Control);
+    reply[6] = number;
+    if (!track->Isrc.empty()) {
+      reply[8] = 0x80;  // TCVAL
+      std::memcpy(&reply[9], track->Isrc.data(), std::min<std::size_t>(12, track->Isrc.size()));
+    }
+  } else if (format == 1) {
+    reply[5] = 0x10;
+  }
+  r.Send(reply, allocation);
 }
 
 }  // namespace cv

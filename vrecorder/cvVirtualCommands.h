@@ -12,11 +12,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "device/cvTransport.h"
 #include "vrecorder/cvVirtualDisc.h"
+#include "vrecorder/cvVirtualSao.h"
 #include "vrecorder/cvVirtualState.h"
 #include "vrecorder/cvVirtualTiming.h"
 
@@ -78,6 +80,8 @@ class cvVirtualDrive {
   void Blank(TReply& r);
   void SetCDSpeed(TReply& r);
   void ReadCD(TReply& r);
+  void ReadSubChannel(TReply& r);
+  void SendCueSheet(TReply& r);
 
   const TVRMediumInfo& Medium() const { return VRMediumInfo(State.Medium); }
   bool MediumPresent() const { return State.Medium != TVRMediumKind::None && !State.TrayOpen; }
@@ -88,6 +92,13 @@ class cvVirtualDrive {
   void CloseTrackAndCue(TReply& r, bool session);
   void WaitForOperation();
   void Touch(bool durable);
+  // Session-At-Once: the write under way (nullptr: none), its WRITE and its close.
+  cvVRSaoWriter* SaoWriter();
+  bool SaoStarted();
+  void WriteSessionAtOnce(TReply& r, std::int32_t lba, std::uint32_t count);
+  void CloseSessionAtOnce(TReply& r, bool immed);
+  // Fails the command and keeps why for `virtual show`.
+  void Refuse(TReply& r, TVRSense sense, std::string why);
 
   TVRState& State;
   cvVRImage& Image;
@@ -95,6 +106,7 @@ class cvVirtualDrive {
   bool Prevented = false;  // PREVENT ALLOW MEDIUM REMOVAL: held for this host only
   TVRSense PendingSense;   // what REQUEST SENSE reports after a failed command
   bool HavePendingSense = false;
+  std::optional<cvVRSaoWriter> Sao;  // the working form of State.Sao, rebuilt after PowerOn
   bool StateChanged = false;
   bool DurableChange = false;
 };

@@ -69,7 +69,7 @@ bool cvVirtualControl::Reject(std::string message) {
 std::vector<std::string> cvVirtualControl::Keys() {
   return {"speed",      "buffer-kib",    "time-scale",       "keep-disc",     "busy-writes",
           "not-ready-writes", "write-error-at", "fail-opcode", "block-descriptor", "page05-length",
-          "blank-refused", "vanish-after-writes", "trace"};
+          "blank-refused", "vanish-after-writes", "trace", "cue-refuse", "sao-unsupported", "cdtext-unsupported"};
 }
 
 template <typename Change>
@@ -104,6 +104,8 @@ bool cvVirtualControl::Insert(std::string_view type) {
     image.Clear();
     state.Medium = info->Kind;
     state.Disc = {};
+    state.Sao = {};
+    state.LastRefusal.clear();
     state.TrayOpen = false;
     state.Ejected = false;
     state.Operation = {};
@@ -147,14 +149,27 @@ bool cvVirtualControl::Set(const std::vector<std::string>& assignments) {
       std::istringstream in(value);
       if (!(in >> d) || !in.eof() || !(d >= 0 && d <= 1000)) return bad("a number from 0 to 1000");
       changes.push_back([d](TVRState& s) { s.Settings.TimeScale = d; });
-    } else if (key == "keep-disc" || key == "block-descriptor" || key == "blank-refused" || key == "trace") {
+    } else if (key == "keep-disc" || key == "block-descriptor" || key == "blank-refused" || key == "trace" ||
+               key == "sao-unsupported" || key == "cdtext-unsupported") {
       if (!ParseBool(value, flag)) return bad("0 or 1");
       changes.push_back([key, flag](TVRState& s) {
         if (key == "keep-disc") s.Settings.KeepDisc = flag;
         else if (key == "block-descriptor") s.Faults.BlockDescriptor = flag;
         else if (key == "blank-refused") s.Faults.BlankRefused = flag;
+        else if (key == "sao-unsupported") s.Faults.SaoUnsupported = flag;
+        else if (key == "cdtext-unsupported") s.Faults.CdTextUnsupported = flag;
         else s.Faults.Trace = flag;
       });
+    } else if (key == "cue-refuse") {
+      unsigned refuse = 0;
+      for (std::size_t at = 0; !IsOff(value) && at <= value.size();) {
+        const std::size_t comma = std::min(value.find(',', at), value.size());
+        const unsigned bit = VRCueRefusalFromName(std::string_view(value).substr(at, comma - at));
+        if (!bit) return bad("a list of leadin-start, leadin-zero, zero-pregap, isrc-ctl, isrc-noctl, or off");
+        refuse |= bit;
+        at = comma + 1;
+      }
+      changes.push_back([refuse](TVRState& s) { s.Faults.CueRefuse = refuse; });
     } else if (key == "busy-writes" || key == "not-ready-writes") {
       if (!intIn(0, 1 << 30)) return bad("a count");
       changes.push_back([key, n](TVRState& s) {
@@ -233,8 +248,12 @@ bool cvVirtualControl::Show(nlohmann::json& report) {
     json tracks = json::array();
     for (const auto& t : s.Disc.Tracks) {
       if (t.Session != n) continue;
-      tracks.push_back({{"number", t.Number}, {"start", t.Start}, {"pregap", t.Pregap}, {"length", t.Length},
-                        {"length-msf", VRMsfText(t.Length)}, {"closed", t.Closed}, {"damaged", t.Damaged}});
+      json track = {{"number", t.Number}, {"start", t.Start}, {"pregap", t.Pregap}, {"length", t.Length},
+                    {"length-msf", VRMsfText(t.Length)}, {"closed", t.Closed}, {"damaged", t.Damaged}};
+      if (t.Control) track["control"] = t.Control;
+      if (!t.Isrc.empty()) track["isrc"] = t.Isrc;
+      if (!t.Indexes.empty()) track["indexes"] = t.Indexes;
+      tracks.push_back(track);
     }
     const bool closed = n <= s.Disc.ClosedSessions();
     sessions.push_back({{"number", n}, {"closed", closed},
@@ -270,6 +289,17 @@ bool cvVirtualControl::Show(nlohmann::json& report) {
   char failOpcode[16] = "";
   if (s.Faults.FailOpcode) std::snprintf(failOpcode, sizeof failOpcode, "%02X", *s.Faults.FailOpcode);
   auto optional = [](const auto& v) { return v ? json(*v) : json(nullptr); };
+  json saoReport = {{"writing", s.Sao.Active()}, {"last-refusal", s.LastRefusal}};
+  if (s.Sao.Active()) {
+    saoReport["next-address"] = s.Sao.Next;
+    saoReport["lead-in-packs"] = s.Sao.Packs.size();
+    saoReport["lead-in-packs-received"] = s.Sao.PacksReceived;
+    if (auto writer = cvVRSaoWriter::Resume(s.Sao, kVRLeadInStart)) {
+      saoReport["tracks"] = writer->Layout().Tracks.size();
+      saoReport["lead-out"] = writer->Layout().LeadOut;
+      saoReport["first-write"] = writer->FirstWrite();
+    }
+  }
 
   report = {
       {"directory", Dir.string()},
@@ -292,13 +322,19 @@ bool cvVirtualControl::Show(nlohmann::json& report) {
         {"fail-opcode-count", s.Faults.FailOpcodeCount}, {"block-descriptor", s.Faults.BlockDescriptor},
         {"page05-length", optional(s.Faults.Page05Length)}, {"blank-refused", s.Faults.BlankRefused},
         {"vanish-after-writes", optional(s.Faults.VanishAfterWrites)}, {"vanished", s.Faults.Vanished},
-        {"trace", s.Faults.Trace}}},
+        {"trace", s.Faults.Trace}, {"cue-refuse", s.Faults.CueRefuse ? json(VRCueRefusalNames(s.Faults.CueRefuse)) : json(nullptr)},
+        {"sao-unsupported", s.Faults.SaoUnsupported}, {"cdtext-unsupported", s.Faults.CdTextUnsupported}}},
+      {"catalog", s.Disc.Mcn.empty() ? json(nullptr) : json(s.Disc.Mcn)},
+      {"cd-text-packs", s.Disc.CdText.size()},
+      {"session-at-once", saoReport},
       {"counters",
        {{"commands", s.Counters.Commands}, {"writes", s.Counters.Writes},
         {"sectors-written", s.Counters.SectorsWritten}, {"underruns", s.Counters.Underruns},
         {"write-errors", s.Counters.WriteErrors}, {"blanks", s.Counters.Blanks}, {"formats", s.Counters.Formats},
         {"sessions-closed", s.Counters.SessionsClosed}}},
-      {"images", {{"bin", fileInfo("disc.bin")}, {"cue", fileInfo("disc.cue")}, {"archived", archived}}},
+      {"images",
+       {{"bin", fileInfo("disc.bin")}, {"cue", fileInfo("disc.cue")}, {"cd-text", fileInfo("disc.cdt")},
+        {"archived", archived}}},
   };
   return true;
 }
@@ -323,8 +359,19 @@ std::string cvVirtualControl::ShowText(const nlohmann::json& r) {
                     t["length-msf"].get<std::string>().c_str(), t["closed"].get<bool>() ? "" : "  open",
                     t["damaged"].get<bool>() ? "  damaged" : "");
       out << line;
+      if (t.contains("isrc")) out << "              ISRC " << t["isrc"].get<std::string>() << "\n";
     }
   }
+  if (!r["catalog"].is_null()) out << "  catalog:     " << r["catalog"].get<std::string>() << "\n";
+  if (r["cd-text-packs"].get<int>() > 0) out << "  CD-TEXT:     " << r["cd-text-packs"].get<int>() << " packs\n";
+  const auto& sao = r["session-at-once"];
+  if (sao["writing"].get<bool>()) {
+    out << "  writing:     Session-At-Once, next address " << sao["next-address"].get<int>();
+    if (sao.contains("lead-out")) out << " of " << sao["lead-out"].get<int>();
+    out << "\n";
+  }
+  if (!sao["last-refusal"].get<std::string>().empty())
+    out << "  refused:     " << sao["last-refusal"].get<std::string>() << "\n";
   if (!r["free-sectors"].is_null()) {
     out << "  free:        " << r["free-sectors"].get<int>() << " sectors (" << VRMsfText(r["free-sectors"].get<int>())
         << ")";
@@ -342,7 +389,7 @@ std::string cvVirtualControl::ShowText(const nlohmann::json& r) {
   out << "\n  faults:     ";
   bool any = false;
   for (const auto& [k, v] : r["faults"].items()) {
-    if (v.is_null() || v == false || v == 0) continue;
+    if (v.is_null() || v == false || v == 0 || v == "") continue;
     if (k == "fail-opcode-count") continue;
     any = true;
     out << " " << k << "=" << (v.is_string() ? v.get<std::string>() : v.is_boolean() ? std::string("1") : v.dump());
@@ -358,6 +405,7 @@ std::string cvVirtualControl::ShowText(const nlohmann::json& r) {
     out << "  image:       " << images["bin"]["path"].get<std::string>() << " (" << images["bin"]["bytes"].dump()
         << " bytes)\n";
   if (!images["cue"].is_null()) out << "  cue sheet:   " << images["cue"]["path"].get<std::string>() << "\n";
+  if (!images["cd-text"].is_null()) out << "  CD-TEXT:     " << images["cd-text"]["path"].get<std::string>() << "\n";
   if (!images["archived"].empty()) out << "  archived:    " << images["archived"].size() << " image(s) in discs/\n";
   return out.str();
 }

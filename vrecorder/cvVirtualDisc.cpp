@@ -87,8 +87,44 @@ TVRCloseResult VRCloseSession(TVRDisc& disc, bool appendable) {
   return TVRCloseResult::Closed;
 }
 
+namespace {
+
+// A text for a cue sheet line: quotes cannot be escaped there, so they
+// become apostrophes; control characters become spaces.
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) out += c == '"' ? '\'' : (static_cast<unsigned char>(c) < 0x20 ? ' ' : c);
+  return out + "\"";
+}
+
+// TITLE, PERFORMER and SONGWRITER lines of the disc (track 0) or a track,
+// from the first CD-TEXT block.
+std::string TextLines(const std::vector<TVRCDTextBlock>& blocks, int track, const char* indent) {
+  if (blocks.empty()) return {};
+  static const struct {
+    std::uint8_t Type;
+    const char* Keyword;
+  } kLines[] = {{0x80, "TITLE"}, {0x81, "PERFORMER"}, {0x82, "SONGWRITER"}};
+  std::string lines;
+  for (const auto& line : kLines) {
+    const std::string text = blocks.front().Text(line.Type, track);
+    if (!text.empty()) lines += std::string(indent) + line.Keyword + " " + Quoted(text) + "\n";
+  }
+  return lines;
+}
+
+}  // namespace
+
 std::string VRCueSheet(const TVRDisc& disc) {
-  std::string cue = "FILE \"disc.bin\" BINARY\n";
+  std::string cue;
+  if (!disc.Mcn.empty()) cue += "CATALOG " + disc.Mcn + "\n";
+  std::vector<TVRCDTextBlock> text;
+  if (!disc.CdText.empty()) {
+    cue += "CDTEXTFILE \"disc.cdt\"\n";
+    text = VRDecodeCDText(disc.CdText);
+  }
+  cue += TextLines(text, 0, "");
+  cue += "FILE \"disc.bin\" BINARY\n";
   int lastSession = 1;
   for (const auto& t : disc.Tracks) {
     if (!t.Closed) break;
@@ -101,8 +137,20 @@ std::string VRCueSheet(const TVRDisc& disc) {
     }
     std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n", t.Number);
     cue += line;
+    if (t.Control & 0x0B) {
+      cue += "    FLAGS";
+      if (t.Control & 0x02) cue += " DCP";
+      if (t.Control & 0x08) cue += " 4CH";
+      if (t.Control & 0x01) cue += " PRE";
+      cue += "\n";
+    }
+    cue += TextLines(text, t.Number, "    ");
+    if (!t.Isrc.empty()) cue += "    ISRC " + t.Isrc + "\n";
     if (t.Number == 1) {
+      // The first 150 sectors of the pause are not in disc.bin; a longer
+      // pause holds sectors from LBA 0 on.
       cue += "    PREGAP 00:02:00\n";
+      if (t.Pregap > kVRFirstPregap) cue += "    INDEX 00 " + VRMsfText(t.Start - t.Pregap + kVRFirstPregap) + "\n";
     } else if (firstOfSession && t.Session >= 2 &&
                static_cast<std::size_t>(t.Session - 2) < disc.SessionLeadOuts.size()) {
       // The lead-out, lead-in and pregap between two sessions are zeros in
@@ -112,6 +160,12 @@ std::string VRCueSheet(const TVRDisc& disc) {
       cue += "    INDEX 00 " + VRMsfText(t.Start - t.Pregap) + "\n";
     }
     cue += "    INDEX 01 " + VRMsfText(t.Start) + "\n";
+    // Index points after INDEX 01 stay as remarks: bchunk takes the last
+    // line with "INDEX" in a track as its start.
+    for (std::size_t i = 0; i < t.Indexes.size(); ++i) {
+      std::snprintf(line, sizeof line, "    REM index %02zu ", i + 2);
+      cue += line + VRMsfText(t.Indexes[i]) + "\n";
+    }
   }
   return cue;
 }
@@ -191,8 +245,16 @@ bool cvVRImage::Sync() {
 }
 
 bool cvVRImage::WriteCue(const TVRDisc& disc) {
-  const std::string text = VRCueSheet(disc);
-  const std::filesystem::path temp = Dir / "disc.cue.tmp";
+  if (!disc.CdText.empty()) {
+    std::string packs;
+    for (const TVRPack& p : disc.CdText) packs.append(reinterpret_cast<const char*>(p.data()), p.size());
+    if (!WriteAtomically(CdTextPath(), packs)) return false;
+  }
+  return WriteAtomically(CuePath(), VRCueSheet(disc));
+}
+
+bool cvVRImage::WriteAtomically(const std::filesystem::path& path, const std::string& text) {
+  const std::filesystem::path temp = path.string() + ".tmp";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     LastError = "cannot write " + temp.string() + ": " + std::strerror(errno);
@@ -200,8 +262,8 @@ bool cvVRImage::WriteCue(const TVRDisc& disc) {
   }
   bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
   ::close(fd);
-  if (!ok || ::rename(temp.c_str(), CuePath().c_str()) != 0) {
-    LastError = "cannot write " + CuePath().string() + ": " + std::strerror(errno);
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    LastError = "cannot write " + path.string() + ": " + std::strerror(errno);
     ::unlink(temp.c_str());
     return false;
   }
@@ -210,7 +272,9 @@ bool cvVRImage::WriteCue(const TVRDisc& disc) {
 
 std::filesystem::path cvVRImage::Archive(const std::string& mediumName) {
   std::error_code ec;
-  if (!std::filesystem::exists(BinPath(), ec) && !std::filesystem::exists(CuePath(), ec)) return {};
+  if (!std::filesystem::exists(BinPath(), ec) && !std::filesystem::exists(CuePath(), ec) &&
+      !std::filesystem::exists(CdTextPath(), ec))
+    return {};
   CloseBin();
   std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -225,7 +289,7 @@ std::filesystem::path cvVRImage::Archive(const std::string& mediumName) {
     LastError = "cannot create " + target.string() + ": " + ec.message();
     return {};
   }
-  for (const char* name : {"disc.bin", "disc.cue"}) {
+  for (const char* name : {"disc.bin", "disc.cue", "disc.cdt"}) {
     if (std::filesystem::exists(Dir / name, ec)) std::filesystem::rename(Dir / name, target / name, ec);
     if (ec) LastError = "cannot archive " + std::string(name) + ": " + ec.message();
   }
@@ -237,6 +301,7 @@ void cvVRImage::Clear() {
   std::error_code ec;
   std::filesystem::remove(BinPath(), ec);
   std::filesystem::remove(CuePath(), ec);
+  std::filesystem::remove(CdTextPath(), ec);
 }
 
 }  // namespace cv

@@ -55,7 +55,9 @@ TVRCloseResult VRCloseTrack(TVRDisc& disc);
 // Closes the open track and the session. appendable: Multi-session 11b.
 TVRCloseResult VRCloseSession(TVRDisc& disc, bool appendable);
 
-// The cue sheet of the closed tracks.
+// The cue sheet of the closed tracks: CATALOG, CDTEXTFILE and the disc's
+// TITLE/PERFORMER/SONGWRITER first when the disc has them, then per track
+// FLAGS, its texts, ISRC, the pregap and its index points.
 std::string VRCueSheet(const TVRDisc& disc);
 
 // disc.bin, disc.cue and the archive discs/ in a state directory.
@@ -71,19 +73,23 @@ class cvVRImage {
   // Reads sectors at lba; what disc.bin does not hold reads as zeros.
   [[nodiscard]] bool Read(std::int32_t lba, std::span<std::uint8_t> into);
   [[nodiscard]] bool Sync();
+  // Writes disc.cue (and disc.cdt, the raw CD-TEXT packs, when the disc
+  // has CD-TEXT), each atomically.
   [[nodiscard]] bool WriteCue(const TVRDisc& disc);
-  // Moves disc.bin and disc.cue into discs/<time>-<medium>/; answers the
+  // Moves disc.bin, disc.cue and disc.cdt into discs/<time>-<medium>/; answers the
   // new folder (empty when there was nothing to archive).
   std::filesystem::path Archive(const std::string& mediumName);
-  // Removes disc.bin and disc.cue.
+  // Removes disc.bin, disc.cue and disc.cdt.
   void Clear();
 
   std::filesystem::path BinPath() const { return Dir / "disc.bin"; }
   std::filesystem::path CuePath() const { return Dir / "disc.cue"; }
+  std::filesystem::path CdTextPath() const { return Dir / "disc.cdt"; }
   const std::string& Error() const { return LastError; }
 
  private:
   bool OpenBin();
+  bool WriteAtomically(const std::filesystem::path& path, const std::string& text);
   void CloseBin();
 
   std::filesystem::path Dir;

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -75,6 +76,22 @@ TVROperationKind OperationFromName(const std::string& name) {
   throw std::runtime_error("unknown operation \"" + name + "\"");
 }
 
+std::string PacksHex(const std::vector<TVRPack>& packs) {
+  std::vector<std::uint8_t> bytes;
+  for (const TVRPack& p : packs) bytes.insert(bytes.end(), p.begin(), p.end());
+  return VRHex(bytes);
+}
+
+std::vector<TVRPack> PacksFromHex(const std::string& text) {
+  std::vector<std::uint8_t> bytes;
+  if (!VRFromHex(text, bytes) || bytes.size() % kVRPackBytes || bytes.size() > kVRPackBytes * 2048)
+    throw std::runtime_error("CD-TEXT packs are not whole hexadecimal packs");
+  std::vector<TVRPack> packs(bytes.size() / kVRPackBytes);
+  for (std::size_t i = 0; i < packs.size(); ++i)
+    std::copy_n(bytes.begin() + static_cast<long>(i * kVRPackBytes), kVRPackBytes, packs[i].begin());
+  return packs;
+}
+
 template <typename T>
 nlohmann::json Optional(const std::optional<T>& value) {
   return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
@@ -138,7 +155,8 @@ nlohmann::json VRStateToJson(const TVRState& s) {
   json tracks = json::array();
   for (const auto& t : s.Disc.Tracks)
     tracks.push_back({{"number", t.Number}, {"session", t.Session}, {"start", t.Start}, {"pregap", t.Pregap},
-                      {"length", t.Length}, {"closed", t.Closed}, {"damaged", t.Damaged}});
+                      {"length", t.Length}, {"closed", t.Closed}, {"damaged", t.Damaged}, {"control", t.Control},
+                      {"isrc", t.Isrc}, {"indexes", t.Indexes}});
   return {
       {"version", 1},
       {"settings",
@@ -155,13 +173,20 @@ nlohmann::json VRStateToJson(const TVRState& s) {
         {"blank-refused", s.Faults.BlankRefused},
         {"vanish-after-writes", Optional(s.Faults.VanishAfterWrites)},
         {"vanished", s.Faults.Vanished},
-        {"trace", s.Faults.Trace}}},
+        {"trace", s.Faults.Trace},
+        {"cue-refuse", VRCueRefusalNames(s.Faults.CueRefuse)},
+        {"sao-unsupported", s.Faults.SaoUnsupported},
+        {"cdtext-unsupported", s.Faults.CdTextUnsupported}}},
       {"medium",
        {{"type", VRMediumInfo(s.Medium).Name}, {"tray-open", s.TrayOpen}, {"unit-attention", s.UnitAttention},
         {"ejected", s.Ejected}}},
       {"disc",
        {{"tracks", tracks}, {"session-lead-outs", s.Disc.SessionLeadOuts}, {"complete", s.Disc.Complete},
-        {"formatted", s.Disc.Formatted}, {"written", s.Disc.Written}}},
+        {"formatted", s.Disc.Formatted}, {"written", s.Disc.Written}, {"mcn", s.Disc.Mcn},
+        {"cd-text", PacksHex(s.Disc.CdText)}}},
+      {"session-at-once",
+       {{"cue-sheet", VRHex(s.Sao.CueSheet)}, {"next", s.Sao.Next}, {"packs", PacksHex(s.Sao.Packs)},
+        {"packs-received", s.Sao.PacksReceived}, {"damaged", s.Sao.Damaged}, {"last-refusal", s.LastRefusal}}},
       {"page05", ToHex(s.Page05.data(), s.Page05.size())},
       {"speeds", {{"read-kBs", s.ReadSpeedKBs}, {"write-kBs", s.WriteSpeedKBs}}},
       {"operation",
@@ -197,6 +222,16 @@ TVRState VRStateFromJson(const nlohmann::json& j) {
       s.Faults.VanishAfterWrites = GetOptional<int>(*it, "vanish-after-writes");
       Get(*it, "vanished", s.Faults.Vanished);
       Get(*it, "trace", s.Faults.Trace);
+      Get(*it, "sao-unsupported", s.Faults.SaoUnsupported);
+      Get(*it, "cdtext-unsupported", s.Faults.CdTextUnsupported);
+      const std::string refuse = it->value("cue-refuse", std::string());
+      for (std::size_t at = 0; at < refuse.size();) {
+        const std::size_t comma = std::min(refuse.find(',', at), refuse.size());
+        const unsigned bit = VRCueRefusalFromName(std::string_view(refuse).substr(at, comma - at));
+        if (!bit) throw std::runtime_error("unknown cue-refuse form in \"" + refuse + "\"");
+        s.Faults.CueRefuse |= bit;
+        at = comma + 1;
+      }
     }
     if (auto it = j.find("medium"); it != j.end()) {
       std::string type = it->value("type", std::string("cdr80"));
@@ -218,6 +253,11 @@ TVRState VRStateFromJson(const nlohmann::json& j) {
           track.Length = t.at("length").get<std::int32_t>();
           track.Closed = t.at("closed").get<bool>();
           track.Damaged = t.value("damaged", false);
+          track.Control = t.value("control", std::uint8_t{0});
+          track.Isrc = t.value("isrc", std::string());
+          if (auto indexes = t.find("indexes"); indexes != t.end()) track.Indexes = indexes->get<std::vector<std::int32_t>>();
+          if (track.Control > 0x0F || (!track.Isrc.empty() && track.Isrc.size() != 12))
+            throw std::runtime_error("track control or ISRC out of range");
           if (track.Number < 1 || track.Number > 99 || track.Length < 0 || track.Pregap < 0 || track.Start < 0)
             throw std::runtime_error("track out of range");
           s.Disc.Tracks.push_back(track);
@@ -227,6 +267,17 @@ TVRState VRStateFromJson(const nlohmann::json& j) {
       Get(*it, "complete", s.Disc.Complete);
       Get(*it, "formatted", s.Disc.Formatted);
       Get(*it, "written", s.Disc.Written);
+      Get(*it, "mcn", s.Disc.Mcn);
+      s.Disc.CdText = PacksFromHex(it->value("cd-text", std::string()));
+    }
+    if (auto it = j.find("session-at-once"); it != j.end()) {
+      if (!VRFromHex(it->value("cue-sheet", std::string()), s.Sao.CueSheet) || s.Sao.CueSheet.size() % 8)
+        throw std::runtime_error("session-at-once cue sheet is not whole hexadecimal entries");
+      Get(*it, "next", s.Sao.Next);
+      s.Sao.Packs = PacksFromHex(it->value("packs", std::string()));
+      Get(*it, "packs-received", s.Sao.PacksReceived);
+      Get(*it, "damaged", s.Sao.Damaged);
+      Get(*it, "last-refusal", s.LastRefusal);
     }
     if (auto it = j.find("page05"); it != j.end()) {
       std::string hex = it->get<std::string>();

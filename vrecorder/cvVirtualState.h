@@ -22,6 +22,9 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "vrecorder/cvVirtualCDText.h"
+#include "vrecorder/cvVirtualSao.h"
+
 namespace cv {
 
 // The kinds of medium the recorder can hold (the TYPE of `virtual insert`).
@@ -60,6 +63,9 @@ struct TVRTrack {
   std::int32_t Length = 0;  // sectors written
   bool Closed = false;
   bool Damaged = false;     // an underrun without BUFE hit it
+  std::uint8_t Control = 0;            // Q CONTROL nibble (Session-At-Once: from the cue sheet)
+  std::string Isrc{};                  // 12 characters, or empty
+  std::vector<std::int32_t> Indexes{}; // INDEX 02, 03, ... (LBA)
 
   std::int32_t End() const { return Start + Length; }
 };
@@ -70,6 +76,8 @@ struct TVRDisc {
   bool Complete = false;                      // finalized: no further session
   bool Formatted = false;                     // DVD-RAM after FORMAT UNIT
   bool Written = false;                       // anything ever written (archive on replace)
+  std::string Mcn;                            // Media Catalog Number (13 digits) or empty
+  std::vector<TVRPack> CdText;                // the lead-in's CD-TEXT packs, one copy
 
   int ClosedSessions() const { return static_cast<int>(SessionLeadOuts.size()); }
   bool Blank() const { return Tracks.empty() && SessionLeadOuts.empty() && !Complete; }
@@ -94,6 +102,9 @@ struct TVRFaults {
   std::optional<int> VanishAfterWrites;
   bool Vanished = false;
   bool Trace = false;
+  unsigned CueRefuse = 0;           // TVRCueRefusal bits: cue sheet forms refused with 5/26/00
+  bool SaoUnsupported = false;      // Write Type 2 refused, no Session-At-Once feature
+  bool CdTextUnsupported = false;   // no R-W writing: lead-ins with CD-TEXT refused
 };
 
 struct TVRCounters {
@@ -132,6 +143,8 @@ struct TVRState {
   std::uint16_t WriteSpeedKBs = 0xFFFF;
   TVROperation Operation;
   TVRCounters Counters;
+  TVRSaoSession Sao;        // a Session-At-Once write under way
+  std::string LastRefusal;  // why the last cue sheet or SAO write was refused
 };
 
 // The page 05h a drive holds at power-on: Track-At-Once, Mode 1 data blocks.

@@ -225,8 +225,8 @@ TEST_F(VirtualCommands, WriteRefusals) {
   EXPECT_EQ(Drive->Write(0, 28, block).Code(), "5/24/00");
   EXPECT_EQ(Drive->Write(0, 27, AudioSectors(1, 0, 27)).Code(), "good");
   // A page that is not audio Track-At-Once makes WRITE answer 5/64/00.
-  ASSERT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x02; }).Code(), "good");  // session-at-once
-  EXPECT_EQ(Drive->Write(27, 27, block).Code(), "5/64/00");
+  ASSERT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x02; }).Code(), "good");  // session-at-once, no cue sheet
+  EXPECT_EQ(Drive->Write(27, 27, block).Code(), "5/2C/00");
   ASSERT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x41, p[4] = 0x08; }).Code(), "good");  // Mode 1
   EXPECT_EQ(Drive->Write(27, 27, block).Code(), "5/64/00");
   ASSERT_EQ(Drive->SetPage05([](auto& p) { p[4] = 0x00, p[3] = 0x04; }).Code(), "good");  // data track

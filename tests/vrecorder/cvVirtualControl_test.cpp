@@ -124,8 +124,17 @@ TEST(VirtualState, JsonRoundTrip) {
   s.Faults.FailOpcodeCount = 2;
   s.Faults.WriteErrorAt = 1234;
   s.TrayOpen = true;
-  s.Disc.Tracks.push_back({1, 1, 0, 150, 300, true, false});
-  s.Disc.Tracks.push_back({2, 2, 11700, 150, 301, false, true});
+  s.Disc.Tracks.push_back({1, 1, 0, 150, 300, true, false, 0x02, "USABC2500001", {100, 200}});
+  s.Disc.Tracks.push_back({2, 2, 11700, 150, 301, false, true, 0, "", {}});
+  s.Disc.Mcn = "0123456789012";
+  s.Disc.CdText = {cv::TVRPack{0x8F, 1, 2, 3}};
+  s.Faults.CueRefuse = cv::kVRRefuseZeroPregap | cv::kVRRefuseIsrcCtl;
+  s.Faults.CdTextUnsupported = true;
+  s.Sao.CueSheet = {1, 0, 0, 0x41, 0, 0, 0, 0};
+  s.Sao.Next = -12000;
+  s.Sao.Packs = {cv::TVRPack{0x80}, cv::TVRPack{0x81}};
+  s.Sao.PacksReceived = 7;
+  s.LastRefusal = "entry 2: why";
   s.Disc.SessionLeadOuts = {300};
   s.Page05[15] = 77;
   s.Operation = {cv::TVROperationKind::Format, 5, 6};
@@ -135,6 +144,12 @@ TEST(VirtualState, JsonRoundTrip) {
   EXPECT_EQ(back.Disc.Tracks[1].Start, 11700);
   EXPECT_TRUE(back.Disc.Tracks[1].Damaged);
   EXPECT_EQ(back.Page05[15], 77);
+  EXPECT_EQ(back.Disc.Tracks[0].Isrc, "USABC2500001");
+  EXPECT_EQ(back.Disc.Tracks[0].Indexes, (std::vector<std::int32_t>{100, 200}));
+  EXPECT_EQ(back.Disc.CdText, s.Disc.CdText);
+  EXPECT_EQ(back.Faults.CueRefuse, s.Faults.CueRefuse);
+  EXPECT_EQ(back.Sao.CueSheet, s.Sao.CueSheet);
+  EXPECT_EQ(back.Sao.Packs, s.Sao.Packs);
 }
 
 TEST(VirtualState, HostileStateIsRejected) {
@@ -155,6 +170,10 @@ TEST(VirtualState, HostileStateIsRejected) {
         {{{"number", 1}, {"session", 1}, {"start", 0}, {"pregap", 150}, {"length", -4}, {"closed", true}}});
   });
   broken([](auto& j) { j["operation"]["kind"] = "explode"; });
+  broken([](auto& j) { j["faults"]["cue-refuse"] = "zero-pregap,sometimes"; });
+  broken([](auto& j) { j["disc"]["cd-text"] = "8f0102"; });
+  broken([](auto& j) { j["session-at-once"]["cue-sheet"] = "01000041000000zz"; });
+  broken([](auto& j) { j["session-at-once"]["cue-sheet"] = "0100004100"; });
   EXPECT_THROW(cv::VRStateFromJson(nlohmann::json::array()), std::runtime_error);
 }
 

@@ -310,7 +310,8 @@ TEST_F(VirtualFaults, ResetClearsEveryFault) {
   cv::cvVirtualControl control(Dir.Path);
   ASSERT_TRUE(control.Set({"busy-writes=3", "not-ready-writes=2", "write-error-at=5", "fail-opcode=2A:3",
                            "block-descriptor=1", "page05-length=60", "blank-refused=1", "vanish-after-writes=9",
-                           "trace=1", "speed=4"}));
+                           "trace=1", "speed=4", "cue-refuse=zero-pregap,isrc-ctl", "sao-unsupported=1",
+                           "cdtext-unsupported=1"}));
   ASSERT_TRUE(control.Reset());
   nlohmann::json report;
   ASSERT_TRUE(control.Show(report));
