@@ -22,6 +22,9 @@ constexpr std::uint16_t kDefaultPause = 150;  // two seconds
 constexpr std::uint8_t kSessionOpen = 0x00;
 constexpr std::uint8_t kSessionNext = 0xC0;   // multi-session 11b: another session may follow
 constexpr std::uint16_t kModeSenseLength = 512;
+// Longest single wait of the writer for the cache's next block (the loop
+// around it checks for a stop).
+constexpr std::chrono::milliseconds kTakeWait{1000};
 }  // namespace
 
 bool SetTrackWriteParameters(TSCSIDevice& Device, std::uint16_t PauseSectors, std::uint8_t SessionByte) {
@@ -124,21 +127,22 @@ bool StartBurn(TAudioFiles& Files, TSCSIDevice& Device, TKAudioCDBurner* Sender,
   // From here on the error text reports what this burn ran into.
   Device.LastSenseCode = 0;
   Device.MediumType = Device.GetMediumType();
-  Files.CachePrimed = false;
   if (!SetTrackWriteParameters(Device, kDefaultPause, kSessionOpen)) return refuse(beNone);
-  Files.AbortRequested = false;
   Files.OnWriteDone = std::move(Handler);
   Files.Sender = Sender;
 
-  Files.CacheThread = std::make_unique<TCacheThread>(Files, Hooks.Timings);
+  // The cache holds seconds of audio at the speed the drive will write.
+  const std::int32_t speedX = Device.WriteSpeed != 0 ? Device.WriteSpeed : Device.MaxWriteSpeed;
+  Files.CacheThread =
+      std::make_unique<TCacheThread>(Files, Hooks.Timings, CacheBytesForSpeed(Files.CacheSize, speedX));
+  // The cache thread wakes this wait as soon as it has primed or ended.
   const auto deadline = std::chrono::steady_clock::now() + Hooks.Timings.PrimeDeadline;
-  while (!Files.CachePrimed.load()) {
+  while (!Files.Blocks.WaitPrimed(Hooks.Timings.PrimePoll)) {
     // The cache thread ended without priming (a file it could not decode):
     // the burn cannot start.
-    if (Files.CacheFinished.load() || Files.CacheThread->Ended())
+    if (Files.Blocks.Finished() || Files.CacheThread->Ended())
       return refuse(Files.ErrorCode.load() != beNone ? Files.ErrorCode.load() : beDataNotPrepared);
     if (std::chrono::steady_clock::now() >= deadline) return refuse(beDataNotPrepared);
-    std::this_thread::sleep_for(Hooks.Timings.PrimePoll);
   }
   Files.WriteThread = std::make_unique<TWriteThread>(Files, Device, Hooks);
   return true;
@@ -150,8 +154,14 @@ void FireWriteDone(TAudioFiles& Files) {
 
 TWriteThread::TWriteThread(TAudioFiles& Files, TSCSIDevice& Device, const TBurnerHooks& Hooks)
     : Files_(Files), Device_(Device), Hooks_(Hooks) {
+  // A real drive is waited for with the periods it is built around; an
+  // emulated one at the pace of its emulation.
+  Hooks_.Timings = PacedTimings(Hooks.Timings, Device.DrivePace());
   Thread_ = std::jthread([this](std::stop_token stop) {
-    SetCurrentThreadPriority(tpBelowNormal);
+    // Ahead of ordinary processes where the system allows it, never behind
+    // them: a drive starved of data ruins the disc.
+    MoveCurrentThreadOffDecodeCore();
+    (void)RaiseCurrentThreadForWriting();
     Execute(stop);
     Ended_ = true;
   });
@@ -209,13 +219,11 @@ void TWriteThread::Execute(std::stop_token stop) {
       failed = true;
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const std::int32_t n = TakeBlock(Files_);
+    SleepFor(stop, Hooks_.Timings.BlockPause);
+    // Waits for the cache thread's next block (or the end of the data).
+    const std::int32_t n = WaitTakeBlock(Files_, kTakeWait, stop);
     if (n == 0) break;
-    if (n < 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    }
+    if (n < 0) continue;
     if (Files_.NewTrack) {
       Files_.SetStatus(bsClosingTrack);
       Device_.SynchronizeCache(false);
@@ -245,7 +253,7 @@ void TWriteThread::Execute(std::stop_token stop) {
   if (Files_.CacheFailed.load()) failed = true;
 
   if (failed) {
-    Files_.AbortRequested = true;
+    Files_.Blocks.Abort();
     SleepFor(stop, Hooks_.Timings.FailurePause);
     Files_.SetStatus(bsBurnError);
   } else {

@@ -297,7 +297,8 @@ bool cvVirtualControl::Show(nlohmann::json& report) {
        {{"commands", s.Counters.Commands}, {"writes", s.Counters.Writes},
         {"sectors-written", s.Counters.SectorsWritten}, {"underruns", s.Counters.Underruns},
         {"write-errors", s.Counters.WriteErrors}, {"blanks", s.Counters.Blanks}, {"formats", s.Counters.Formats},
-        {"sessions-closed", s.Counters.SessionsClosed}}},
+        {"sessions-closed", s.Counters.SessionsClosed}, {"buffer-primings", s.Counters.BufferPrimings},
+        {"lowest-fill-percent", s.Counters.LowestFillPercent}}},
       {"images", {{"bin", fileInfo("disc.bin")}, {"cue", fileInfo("disc.cue")}, {"archived", archived}}},
   };
   return true;
