@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeySequence>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -195,6 +196,10 @@ void TForm1::CreateControls() {
   buttonRow->addWidget(Button2);
   buttonRow->addWidget(Button3);
   buttonRow->addWidget(Button4);
+  ButtonCancel = NewButton(Panel2, "ButtonCancel", QStringLiteral("Cancel"), 75, 25);
+  ButtonCancel->setEnabled(false);
+  ButtonCancel->setToolTip(QStringLiteral("Stop the burn: the track being written is finished and the disc closed"));
+  buttonRow->addWidget(ButtonCancel);
   buttonRow->addSpacing(10);
   buttonRow->addWidget(Label4, 1);
   panel1Layout->addWidget(Panel2);
@@ -308,6 +313,7 @@ void TForm1::CreateControls() {
 
   connect(lbDrives, &QComboBox::activated, this, [this] { lbDrivesChange(); });
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
@@ -469,10 +475,33 @@ void TForm1::Delete1Click() {
 
 void TForm1::ClearAll1Click() { clBox->clear(); }
 
+QString TForm1::FailureText(const QString& start, const QString& end) {
+  QString text = start + QString::fromStdString(kacdb.GetErrorText()) + end;
+  if (const std::string detail = kacdb.GetErrorDetail(); !detail.empty())
+    text += QStringLiteral(" - ") + QString::fromStdString(detail);
+  return text;
+}
+
+void TForm1::ButtonCancelClick() {
+  if (!JobRunning_ || !kacdb.IsBusy()) return;
+  const bool agreed =
+      ConfirmCancel ? ConfirmCancel()
+                    : QMessageBox::question(this, QStringLiteral("Cancel the burn?"),
+                                            QStringLiteral("Stop writing? The track being written is finished with "
+                                                           "silence and the session closed: what was written plays, "
+                                                           "but a CD-R cannot take the rest afterwards.")) ==
+                          QMessageBox::Yes;
+  if (!agreed) return;
+  if (kacdb.Cancel())
+    Label2->setText(QStringLiteral("Cancelling: finishing the track and closing the disc"));
+  else
+    Label2->setText(FailureText(QStringLiteral("Not cancelled (")));
+}
+
 void TForm1::Button1Click() {
   Timer1->start();
   if (JobRunning_) return;
-  SetJobRunning(true);
+  SetJobRunning(true, true);
   // The component's list is filled afresh from the rows for every burn.
   kacdb.ClearTracks();
   for (int i = 0; i < clBox->topLevelItemCount(); ++i) {
@@ -481,8 +510,7 @@ void TForm1::Button1Click() {
     if (path.trimmed().isEmpty()) break;
     if (!kacdb.AddTrack(FileNameBytes(path), row->text(lcSectors).toInt(), kPauseSectors)) {
       // Burning the list without this track would lose it silently.
-      Label2->setText(QStringLiteral("Burn Not Started! (") + QString::fromStdString(kacdb.GetErrorText()) +
-                      QStringLiteral(": ") + path + QLatin1Char(')'));
+      Label2->setText(FailureText(QStringLiteral("Burn Not Started! ("), QStringLiteral(": ") + path + ")"));
       kacdb.ClearTracks();
       SetJobRunning(false);
       return;
@@ -490,8 +518,7 @@ void TForm1::Button1Click() {
   }
   kacdb.SetCacheSize(kCacheBytes);
   if (!kacdb.Burn()) {
-    Label2->setText(QStringLiteral("Burn Not Started! (") + QString::fromStdString(kacdb.GetErrorText()) +
-                    QLatin1Char(')'));
+    Label2->setText(FailureText(QStringLiteral("Burn Not Started! (")));
     SetJobRunning(false);
   }
 }
@@ -503,8 +530,7 @@ void TForm1::Button2Click() {
   if (kacdb.Erase(true)) {
     Label2->setText(QStringLiteral("Erasing Disc"));
   } else {
-    Label2->setText(QStringLiteral("Erase Not Started! (") + QString::fromStdString(kacdb.GetErrorText()) +
-                    QLatin1Char(')'));
+    Label2->setText(FailureText(QStringLiteral("Erase Not Started! (")));
     SetJobRunning(false);
   }
 }
@@ -553,10 +579,12 @@ void TForm1::kacdbWriteDone(TKAudioCDBurner* Sender, std::uint16_t Id, bool With
   (void)Sender;
   (void)Id;
   if (WithError)
-    Label2->setText(QStringLiteral("Write Done Failed! (") + QString::fromStdString(kacdb.GetErrorText()) +
-                    QLatin1Char(')'));
+    Label2->setText(FailureText(QStringLiteral("Write Done Failed! (")));
   else
     Label2->setText(QStringLiteral("Write Done!"));
+  // What the burn left on the disc.
+  Label2->setToolTip(QString::fromStdString(kacdb.GetDiscState()));
+  ButtonCancel->setEnabled(false);
   JobEnded();
 }
 
@@ -564,16 +592,16 @@ void TForm1::kacdbEraseDone(TKAudioCDBurner* Sender, std::uint16_t Id, bool With
   (void)Sender;
   (void)Id;
   if (WithError)
-    Label2->setText(QStringLiteral("Erase Done Failed! +(") + QString::fromStdString(kacdb.GetErrorText()) +
-                    QLatin1Char(')'));
+    Label2->setText(FailureText(QStringLiteral("Erase Done Failed! +(")));
   else
     Label2->setText(QStringLiteral("Erase Done!"));
   JobEnded();
 }
 
-void TForm1::SetJobRunning(bool running) {
+void TForm1::SetJobRunning(bool running, bool burning) {
   JobRunning_ = running;
   JobEndPending_ = false;
+  ButtonCancel->setEnabled(running && burning);
   for (QWidget* control : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2),
                            static_cast<QWidget*>(Button3), static_cast<QWidget*>(Button4),
                            static_cast<QWidget*>(Label4), static_cast<QWidget*>(lbDrives)})

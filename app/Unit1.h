@@ -29,6 +29,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <functional>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -66,6 +67,9 @@ class TForm1 : public QWidget {
   void Button2Click();  // Quick Erase
   void Button3Click();  // Eject
   void Button4Click();  // Load
+  // Ours: stops the running burn after ConfirmCancel agreed (the component
+  // finishes the open track, closes the session and raises OnWriteDone).
+  void ButtonCancelClick();
   void Label4Click();   // free space
   void Timer1Timer();
   void kacdbWriteDone(TKAudioCDBurner* Sender, std::uint16_t Id, bool WithError);
@@ -82,6 +86,10 @@ class TForm1 : public QWidget {
   // has been handled and the burner has let go of the drive.
   bool JobRunning() const { return JobRunning_; }
 
+  // Asks the user whether to stop the running burn (a question box by
+  // default; tests answer it themselves).
+  std::function<bool()> ConfirmCancel;
+
   // The burner component and the drop receiver.
   TKAudioCDBurner kacdb;
   TExDragDropPro* edd = nullptr;
@@ -95,6 +103,7 @@ class TForm1 : public QWidget {
   QPushButton* Button2 = nullptr;
   QPushButton* Button3 = nullptr;
   QPushButton* Button4 = nullptr;
+  QPushButton* ButtonCancel = nullptr;  // ours: enabled only while a burn runs
   QLabel* Label4 = nullptr;
   QTreeWidget* clBox = nullptr;
   QFrame* msg = nullptr;
@@ -122,7 +131,10 @@ class TForm1 : public QWidget {
   // "Type" column names the kind found (dropped files), else stays empty.
   bool InsertFile(const QString& name, bool showKind);
   void ShowListTotal();
-  void SetJobRunning(bool running);
+  void SetJobRunning(bool running, bool burning = false);
+  // Label2's text for a failure: the message with the component's error
+  // text, and beside it the words for it.
+  QString FailureText(const QString& start, const QString& end = QStringLiteral(")"));
   void JobEnded();
   void WaitForBurnerIdle(int triesLeft);
 

@@ -73,7 +73,7 @@ TCacheThread::TCacheThread(TAudioFiles& Files, const TBurnTimings& Timings, std:
   Files_.CachePriority = tpBelowNormal;
   Thread_ = std::jthread([this](std::stop_token stop) {
     MoveCurrentThreadToDecodeCore();
-    SetCurrentThreadPriority(tpBelowNormal);
+    Files_.CacheNice = SetCurrentThreadPriority(tpBelowNormal);
     Execute(stop);
     Ended_ = true;
   });
@@ -91,7 +91,7 @@ void TCacheThread::Join() {
 void TCacheThread::SetPriority(std::uint8_t priority) {
   if (Files_.CachePriority.load() == priority) return;
   Files_.CachePriority = priority;
-  SetCurrentThreadPriority(static_cast<TThreadPriority>(priority));
+  Files_.CacheNice = SetCurrentThreadPriority(static_cast<TThreadPriority>(priority));
 }
 
 // After each stored chunk: the priority band by the number of waiting
@@ -193,6 +193,7 @@ void TCacheThread::Execute(std::stop_token stop) {
   // Wait until the writer has taken everything, then the queue is finished.
   Files_.Blocks.WaitUntilTaken(stop);
   Finish();
+  SleepFor(stop, Timings_.CacheTail);
 }
 
 }  // namespace cv

@@ -1,5 +1,7 @@
 #include "burner/cvAudioCDBurner.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 #include "burner/cvAudCache.h"
@@ -11,6 +13,7 @@
 #include "burner/cvTrackSource.h"
 #include "device/cvIOError.h"
 #include "device/cvSCSILib.h"
+#include "device/cvSense.h"
 
 namespace cv {
 
@@ -31,15 +34,50 @@ TKAudioCDBurner::~TKAudioCDBurner() {
   StopWorkers(*Files);
 }
 
-void TKAudioCDBurner::SetError(std::int32_t code) { Refusal = code; }
+void TKAudioCDBurner::SetError(std::int32_t code, std::string detail) {
+  Refusal = code;
+  RefusalDetail = std::move(detail);
+}
+
+void TKAudioCDBurner::BeginOperation() {
+  Refusal = 0;
+  RefusalDetail.clear();
+}
 
 bool TKAudioCDBurner::RefuseWhenBusy() {
+  BeginOperation();
   if (!IsBusy()) return false;
   SetError(beBusy);
   return true;
 }
 
-bool TKAudioCDBurner::IsBusy() const { return Files->Running.load() || EraseJob->Running.load(); }
+bool TKAudioCDBurner::IsBusy() const {
+  if (Files->Running.load() || EraseJob->Running.load()) return true;
+  // The cache thread may outlive the write thread's end of the burn.
+  if (Files->CacheThread && !Files->CacheThread->Ended()) return true;
+  return Files->WriteThread && !Files->WriteThread->Ended();
+}
+
+bool TKAudioCDBurner::Cancel() {
+  BeginOperation();
+  if (!Files->Running.load() || !Files->WriteThread) {
+    SetError(beNothingToCancel);
+    return false;
+  }
+  // Once cancelled (or closing), the close must finish.
+  if (Files->ClosingOut.load() || Files->CancelRequested.load()) {
+    SetError(beCloseRunning);
+    return false;
+  }
+  Files->CancelRequested = true;
+  return true;
+}
+
+std::string TKAudioCDBurner::GetErrorDetail() const { return TakenDetail; }
+
+std::string TKAudioCDBurner::GetDiscState() const { return Files->GetDiscState(); }
+
+TFileStamp TKAudioCDBurner::GetLastFileStamp() const { return LastFileStamp; }
 
 std::uint8_t TKAudioCDBurner::GetDeviceCount() const { return static_cast<std::uint8_t>(DeviceNames.size()); }
 
@@ -71,17 +109,26 @@ bool TKAudioCDBurner::SelectDevice(std::uint8_t Index) {
 }
 
 std::int32_t TKAudioCDBurner::GetFileLength(const std::string& FileName) {
+  BeginOperation();
   LastFileKind = 0;
+  LastFileStamp = TFileStamp{};
   try {
+    // Stamped before measuring: a file that changes while it is measured
+    // no longer matches when it is burned.
+    TFileStamp stamp;
+    if (!ReadFileStamp(FileName, stamp)) {
+      SetError(beCantOpenFile, FileName + ": " + std::strerror(errno));
+      return 0;
+    }
     TTrackDecoder decoder(FileName);
     LastFileKind = decoder.FileKind();
     if (LastFileKind == 0) return 0;
-    return decoder.MeasureSectors();
-  } catch (const EInOutError&) {
-    SetError(beCantOpenFile);
-    return 0;
-  } catch (const std::exception&) {
-    SetError(beCantOpenFile);
+    const std::int32_t length = decoder.MeasureSectors();
+    LastFileStamp = stamp;
+    MeasuredStamps[FileName] = stamp;
+    return length;
+  } catch (const std::exception& e) {
+    SetError(beCantOpenFile, FileName + ": " + e.what());
     return 0;
   }
 }
@@ -123,7 +170,12 @@ bool TKAudioCDBurner::Burn() {
     SetError(beNoDevice);
     return false;
   }
-  return StartBurn(*Files, *Device, this, OnWriteDone, *Hooks);
+  // A refusal of an earlier call does not outlive the burn into its event.
+  TWriteDoneEvent done = [this, handler = OnWriteDone](TKAudioCDBurner* sender, std::uint16_t id, bool withError) {
+    Refusal = 0;
+    if (handler) handler(sender, id, withError);
+  };
+  return StartBurn(*Files, *Device, this, std::move(done), *Hooks);
 }
 
 bool TKAudioCDBurner::Erase(bool Quick) {
@@ -132,7 +184,15 @@ bool TKAudioCDBurner::Erase(bool Quick) {
     SetError(beNoDevice);
     return false;
   }
-  return StartErase(*Device, Quick, this, OnEraseDone, *EraseJob, *Hooks);
+  // The erase reports its own outcome, not a code left from before.
+  Files->ErrorCode = beNone;
+  Device->LastSenseCode = 0;
+  Device->LastSenseKey = 0;
+  TEraseDoneEvent done = [this, handler = OnEraseDone](TKAudioCDBurner* sender, std::uint16_t id, bool withError) {
+    Refusal = 0;
+    if (handler) handler(sender, id, withError);
+  };
+  return StartErase(*Device, Quick, this, std::move(done), *EraseJob, *Hooks);
 }
 
 std::uint8_t TKAudioCDBurner::GetStatus() const {
@@ -145,17 +205,38 @@ std::uint8_t TKAudioCDBurner::GetCurrentTrack() const {
 }
 
 std::int32_t TKAudioCDBurner::TakeLastError() {
-  std::int32_t code = Refusal.exchange(0);
+  // A refusal of the component's own is about the last call alone: taking
+  // it leaves a job's outcome pending.
+  if (const std::int32_t refusal = Refusal.exchange(0); refusal != 0) {
+    TakenDetail = std::move(RefusalDetail);
+    RefusalDetail.clear();
+    return refusal;
+  }
+  std::int32_t code = 0;
+  std::string detail;
   const std::int32_t burn = Files->ErrorCode.exchange(0);
+  const std::int32_t erase = EraseJob->ErrorCode.exchange(0);
   const std::uint16_t sense = Device->LastSenseCode.exchange(0);
-  if (code == 0) code = burn;
-  if (code == 0) code = sense;
+  const std::uint8_t key = Device->LastSenseKey.exchange(0);
+  if (code == 0) {
+    code = burn;
+    detail = burn != 0 ? Files->GetErrorDetail() : std::string();
+  }
+  if (code == 0) code = erase;
+  if (code == 0 && sense != 0) {
+    code = sense;
+    detail = SenseWords(key, static_cast<std::uint8_t>(sense >> 8), static_cast<std::uint8_t>(sense & 0xFF));
+  }
+  TakenDetail = std::move(detail);
   return code;
 }
 
 std::string TKAudioCDBurner::GetErrorText() { return GetBurnErrorText(TakeLastError()); }
 
 bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors) {
+  const auto measured = MeasuredStamps.find(FileName);
+  if (LengthSectors >= 1 && measured != MeasuredStamps.end())
+    return AddTrack(FileName, LengthSectors, PauseSectors, measured->second);
   if (RefuseWhenBusy()) return false;
   try {
     switch (cv::AddTrack(*Files, FileName, LengthSectors, PauseSectors)) {
@@ -164,8 +245,24 @@ bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthS
       case TAddTrackResult::TooLong: SetError(beTrackTooLong); return false;
       case TAddTrackResult::ListFull: SetError(beTooManyTracks); return false;
     }
-  } catch (const std::exception&) {
-    SetError(beCantOpenFile);
+  } catch (const std::exception& e) {
+    SetError(beCantOpenFile, FileName + ": " + e.what());
+  }
+  return false;
+}
+
+bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
+                               const TFileStamp& Stamp) {
+  if (RefuseWhenBusy()) return false;
+  try {
+    switch (cv::AddTrack(*Files, FileName, LengthSectors, PauseSectors, &Stamp)) {
+      case TAddTrackResult::Added: return true;
+      case TAddTrackResult::NotAudio: return false;
+      case TAddTrackResult::TooLong: SetError(beTrackTooLong); return false;
+      case TAddTrackResult::ListFull: SetError(beTooManyTracks); return false;
+    }
+  } catch (const std::exception& e) {
+    SetError(beCantOpenFile, FileName + ": " + e.what());
   }
   return false;
 }

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,8 +58,10 @@ class TKAudioCDBurner {
   bool SelectDevice(std::uint8_t Index);
   // 5. Identifies FileName and measures it by decoding it completely: its
   //    length in sectors (0 when not audio or unreadable). Sets
-  //    GetLastFileKind. Safe during a burn (decodes on the calling thread with
-  //    its own decoder).
+  //    GetLastFileKind and records the file's size and modification time as
+  //    measured (GetLastFileStamp; AddTrack carries them to the burn, which
+  //    refuses a file changed since). Safe during a burn (decodes on the
+  //    calling thread with its own decoder).
   std::int32_t GetFileLength(const std::string& FileName);
   // 6. Kind found by the last GetFileLength (0 when not recognised).
   std::uint8_t GetLastFileKind() const;
@@ -81,16 +84,23 @@ class TKAudioCDBurner {
   std::uint8_t GetStatus() const;
   // 14. 1-based number of the track being written (low byte).
   std::uint8_t GetCurrentTrack() const;
-  // 15. The pending error code (the burn record's, else the drive's last
-  //     sense code), then clears it: a second call answers 0.
+  // 15. The pending error code (the component's own refusal, else the burn
+  //     record's or the erase's, else the drive's last sense code), then
+  //     clears it: a second call answers 0. The component's own refusal
+  //     lasts only until the next operation starts (or a job's completion
+  //     event); taking it clears only it, leaving a job's outcome pending.
   std::int32_t TakeLastError();
   // 16. The message of TakeLastError.
   std::string GetErrorText();
   // 17. Appends a track: FileName with LengthSectors (as GetFileLength gave
   //     it; 0 makes AddTrack measure the file) and a pause of PauseSectors
   //     before it. False when the file is not audio, too long, or the list is
-  //     full (99 tracks).
+  //     full (99 tracks). With a measured length the file's stamp is the one
+  //     GetFileLength recorded for that name (or Stamp, when given); Burn
+  //     refuses the file if it has changed since.
   bool AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors);
+  bool AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
+                const TFileStamp& Stamp);
   // 18. Sets the decode-ahead cache size in bytes; answers the size stored.
   std::int32_t SetCacheSize(std::int32_t Bytes);
   // 19. Free sectors on the inserted disc (0 on a closed disc), -1 on error.
@@ -104,6 +114,24 @@ class TKAudioCDBurner {
 
   // Beyond the operations above, for the front ends:
 
+  // Stops the running burn: the write thread stops writing, finishes an open
+  // track shorter than four seconds with silence, closes the session and
+  // raises OnWriteDone with WithError (error text "ABORTED BY USER"). False
+  // when no burn runs (beNothingToCancel), or when it was cancelled already
+  // or its close-out has begun (beCloseRunning: the close must finish); an
+  // erase cannot be stopped.
+  bool Cancel();
+  // Words beside the text of the error last taken by TakeLastError /
+  // GetErrorText: the drive's sense in words ("no disc in the drive
+  // (2/3A/00)"), or the file a refusal is about. Empty when there are none.
+  std::string GetErrorDetail() const;
+  // What the last burn left on the disc, read back from the drive after its
+  // close-out ("the session is closed with 3 tracks ...", "track 1 was left
+  // open ..."). Empty before the first burn's end. Read after OnWriteDone.
+  std::string GetDiscState() const;
+  // Size and modification time of the file last measured by GetFileLength.
+  TFileStamp GetLastFileStamp() const;
+
   // Runs completion events on the GUI thread (see TDispatcher). Without one
   // the events run on the worker thread that raises them. Set while idle.
   void SetDispatcher(TDispatcher dispatcher);
@@ -115,8 +143,8 @@ class TKAudioCDBurner {
   void SetTimings(const TBurnTimings& timings);
   TBurnTimings GetTimings() const;
 
-  // True while a burn or an erase runs (from Burn/Erase until the worker has
-  // ended).
+  // True while a burn or an erase runs: from Burn/Erase until every worker
+  // thread (cache, write, erase) has ended.
   bool IsBusy() const;
   // The node path of drive Index ("/dev/sr0", or "virtual" for the virtual
   // recorder); empty when Index is out of range.
@@ -134,7 +162,10 @@ class TKAudioCDBurner {
   std::int32_t GetTrackCount() const;
 
  private:
-  void SetError(std::int32_t code);
+  void SetError(std::int32_t code, std::string detail = {});
+  // Clears the component's own refusal: called as every operation starts.
+  void BeginOperation();
+  // BeginOperation, then refuses (beBusy) while a worker runs.
   bool RefuseWhenBusy();
 
   std::unique_ptr<TAudioFiles> Files;      // the burn record
@@ -145,6 +176,10 @@ class TKAudioCDBurner {
   // Refusals of the component itself (busy, no drive, unreadable file), read
   // once by TakeLastError before the burn's and the drive's codes.
   std::atomic<std::int32_t> Refusal{0};
+  std::string RefusalDetail;                // the component's thread only
+  std::string TakenDetail;                  // words of the error last taken
+  TFileStamp LastFileStamp;
+  std::map<std::string, TFileStamp> MeasuredStamps;  // by file name, as measured
   std::int32_t SelectedIndex = -1;
   std::vector<std::string> DeviceNames;    // copies of the device list
   std::vector<std::string> DevicePaths;

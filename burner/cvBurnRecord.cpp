@@ -31,6 +31,26 @@ void TAudioFiles::SetStatus(std::uint8_t status) {
   if (Status.exchange(status) != status && StatusObserver) StatusObserver(status);
 }
 
+void TAudioFiles::SetDiscState(std::string text) {
+  std::lock_guard lock(OutcomeLock);
+  DiscState_ = std::move(text);
+}
+
+std::string TAudioFiles::GetDiscState() const {
+  std::lock_guard lock(OutcomeLock);
+  return DiscState_;
+}
+
+void TAudioFiles::SetErrorDetail(std::string text) {
+  std::lock_guard lock(OutcomeLock);
+  ErrorDetail_ = std::move(text);
+}
+
+std::string TAudioFiles::GetErrorDetail() const {
+  std::lock_guard lock(OutcomeLock);
+  return ErrorDetail_;
+}
+
 void TAudioFiles::RaiseError(std::int32_t code) {
   ErrorCode = code;
   if (code != beNone) ErrorRaised = true;
@@ -64,6 +84,10 @@ void ResetBurnState(TAudioFiles& Files) {
   Files.BufferFree = 0;
   Files.OnWriteDone = nullptr;
   Files.Sender = nullptr;
+  Files.CancelRequested = false;
+  Files.ClosingOut = false;
+  Files.SetDiscState({});
+  Files.SetErrorDetail({});
 }
 
 bool ClearTracks(TAudioFiles& Files) {
@@ -79,7 +103,7 @@ bool ClearTracks(TAudioFiles& Files) {
 }
 
 TAddTrackResult AddTrack(TAudioFiles& Files, const std::string& FileName, std::int32_t LengthSectors,
-                         std::uint16_t PauseSectors) {
+                         std::uint16_t PauseSectors, const TFileStamp* Stamp) {
   if (Files.TrackCount >= kMaxTracks) return TAddTrackResult::ListFull;
   TTrackDecoder decoder(FileName);  // EInOutError when it cannot be opened
   if (decoder.FileKind() == 0) return TAddTrackResult::NotAudio;
@@ -88,8 +112,15 @@ TAddTrackResult AddTrack(TAudioFiles& Files, const std::string& FileName, std::i
   track.FileName = FileName;
   track.FileKind = decoder.FileKind();
   track.PauseSectors = PauseSectors;
-  ReadFileStamp(FileName, track.Stamp);
-  track.LengthSectors = LengthSectors >= 1 ? LengthSectors : decoder.MeasureSectors();
+  if (LengthSectors >= 1 && Stamp != nullptr) {
+    track.Stamp = *Stamp;
+    track.LengthSectors = LengthSectors;
+  } else {
+    // Stamped before measuring: a file that changes while it is measured
+    // no longer matches.
+    ReadFileStamp(FileName, track.Stamp);
+    track.LengthSectors = LengthSectors >= 1 ? LengthSectors : decoder.MeasureSectors();
+  }
   if (track.LengthSectors > kMaxTrackSectors) return TAddTrackResult::TooLong;
 
   Files.Tracks.push_back(std::move(track));

@@ -32,13 +32,6 @@ inline constexpr std::int32_t kMinTrackSectors = 300;
 // No track can be longer than an 80-minute disc (79:59:74).
 inline constexpr std::int32_t kMaxTrackSectors = 79 * 4500 + 59 * 75 + 74;
 
-// Identity of a file when it was added, to find it changed before a burn.
-struct TFileStamp {
-  std::int64_t Size = -1;
-  std::int64_t ModifiedNs = 0;
-  bool operator==(const TFileStamp&) const = default;
-};
-
 // Reads the size and modification time of path; false when it cannot.
 bool ReadFileStamp(const std::string& path, TFileStamp& stamp);
 
@@ -48,7 +41,7 @@ struct TAudioFilesToBurn {
   std::int32_t LengthSectors = 0;  // decoded length, rounded up to sectors
   std::uint8_t FileKind = 0;       // TAudioFileKind, never 0 in the table
   std::uint16_t PauseSectors = 0;  // pause written before the track
-  TFileStamp Stamp;                // the file when it was added
+  TFileStamp Stamp;                // the file when it was measured
 };
 
 // Sectors a track occupies on the disc: its length, at least kMinTrackSectors
@@ -74,7 +67,8 @@ struct TAudioFiles {
   std::atomic<std::uint8_t> Status{bsIdle};
   std::atomic<std::int32_t> SectorsWritten{0};
   std::int32_t CacheSize = 0;
-  std::atomic<std::uint8_t> CachePriority{0};
+  std::atomic<std::uint8_t> CachePriority{0};  // band the cache thread asked for
+  std::atomic<int> CacheNice{0};               // nice value in force on the cache thread
   std::int32_t TotalSectors = 0;
   TWriteDoneEvent OnWriteDone;
   TKAudioCDBurner* Sender = nullptr;
@@ -93,6 +87,20 @@ struct TAudioFiles {
   std::atomic<std::uint32_t> BufferLength{0};
   std::atomic<std::uint32_t> BufferFree{0};
 
+  // Cancel asked for by the component: the write thread takes the failure
+  // path (the open track is finished with silence, the session closed) and
+  // the burn ends with beAbortedByUser.
+  std::atomic<bool> CancelRequested{false};
+  // From the start of the close-out until the write thread ends: the close
+  // must finish, a cancel is refused.
+  std::atomic<bool> ClosingOut{false};
+  // What the burn left on the disc, and words beside the error code (the
+  // file a refusal is about): set by the burn, read by the component.
+  void SetDiscState(std::string text);
+  std::string GetDiscState() const;
+  void SetErrorDetail(std::string text);
+  std::string GetErrorDetail() const;
+
   // Sets ErrorCode and marks the burn as one that ends WithError (the mark
   // survives a TakeLastError that clears ErrorCode meanwhile).
   void RaiseError(std::int32_t code);
@@ -101,6 +109,10 @@ struct TAudioFiles {
   // Sets the status and tells the observer (when one is set).
   void SetStatus(std::uint8_t status);
   TStatusObserver StatusObserver;
+
+  mutable std::mutex OutcomeLock;  // guards DiscState_ and ErrorDetail_
+  std::string DiscState_;
+  std::string ErrorDetail_;
 
   // The workers of the current (or last) burn, joined before the record is
   // reset or destroyed. Declared last: destroyed first.
@@ -128,10 +140,11 @@ enum class TAddTrackResult {
   ListFull,     // kMaxTracks tracks already
 };
 
-// Appends FileName. LengthSectors >= 1 is trusted as the measured length;
-// otherwise the file is decoded to measure it. A file that cannot be opened
-// raises EInOutError (the list is unchanged).
+// Appends FileName. LengthSectors >= 1 is trusted as the measured length,
+// and Stamp (when given) as the file's size and time when it was measured;
+// otherwise the file is decoded to measure it and stamped now. A file that
+// cannot be opened raises EInOutError (the list is unchanged).
 TAddTrackResult AddTrack(TAudioFiles& Files, const std::string& FileName, std::int32_t LengthSectors,
-                         std::uint16_t PauseSectors);
+                         std::uint16_t PauseSectors, const TFileStamp* Stamp = nullptr);
 
 }  // namespace cv

@@ -38,6 +38,11 @@ std::string GetBurnErrorText(std::int32_t code) {
     case beTrackTooLong: return "TRACK TOO LONG";
     case beNoDevice: return "NO DEVICE SELECTED";
     case beWriteFailed: return "WRITE FAILED";
+    case beDiscNotClosed: return "DISC NOT CLOSED: A TRACK OR THE SESSION IS STILL OPEN";
+    case beDriveTimeout: return "THE DRIVE DID NOT FINISH IN TIME";
+    case beDiscOpen: return "LAST SESSION ON THE DISC IS OPEN OR DAMAGED: ERASE THE CD-RW OR USE A NEW CD-R";
+    case beCloseRunning: return "THE DISC IS BEING CLOSED: THIS MUST FINISH";
+    case beNothingToCancel: return "NO BURN TO CANCEL";
     default: {
       char text[32];
       std::snprintf(text, sizeof text, "DEVICE ERROR %d", static_cast<int>(code));

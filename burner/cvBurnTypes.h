@@ -55,6 +55,11 @@ enum TBurnError : std::int32_t {
   beTrackTooLong = 14,        // "TRACK TOO LONG"
   beNoDevice = 15,            // "NO DEVICE SELECTED"
   beWriteFailed = 16,         // "WRITE FAILED" (the drive gave no sense data)
+  beDiscNotClosed = 17,       // "DISC NOT CLOSED: A TRACK OR THE SESSION IS STILL OPEN"
+  beDriveTimeout = 18,        // "THE DRIVE DID NOT FINISH IN TIME"
+  beDiscOpen = 19,            // "LAST SESSION ON THE DISC IS OPEN OR DAMAGED: ERASE THE CD-RW OR USE A NEW CD-R"
+  beCloseRunning = 20,        // "THE DISC IS BEING CLOSED: THIS MUST FINISH"
+  beNothingToCancel = 21,     // "NO BURN TO CANCEL"
 };
 
 // The fixed message of an error code (table above; codes 256 and up and any
@@ -99,6 +104,10 @@ struct TBurnTimings {
   std::chrono::milliseconds FailurePause{100};
   // Pause of the write thread before it takes each block.
   std::chrono::milliseconds BlockPause{1};
+  // Pause of the cache thread after the writer has taken everything before
+  // it ends. Nothing needs one (the block queue outlives both threads);
+  // tests hold the thread with it.
+  std::chrono::milliseconds CacheTail{0};
   // Longest wait for one drive operation (close session, blank, format).
   std::chrono::milliseconds DriveDeadline{std::chrono::hours(2)};
   // Longest wait of Burn for the cache to prime.
@@ -112,6 +121,14 @@ struct TBurnTimings {
 // the speed of its own emulation. Deadlines and the priming poll, which
 // face our own threads, stay.
 TBurnTimings PacedTimings(const TBurnTimings& timings, double pace);
+
+// Identity of a file when it was measured (size and modification time), to
+// find it changed before a burn. Size -1: not known.
+struct TFileStamp {
+  std::int64_t Size = -1;
+  std::int64_t ModifiedNs = 0;
+  bool operator==(const TFileStamp&) const = default;
+};
 
 // Medium codes as GetMediumType answers them, with a display name for each.
 std::string MediumTypeName(std::uint8_t mediumType);

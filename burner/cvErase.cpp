@@ -14,6 +14,7 @@ TEraseJob::~TEraseJob() = default;
 bool StartErase(TSCSIDevice& Device, bool Quick, TKAudioCDBurner* Sender, TEraseDoneEvent Handler, TEraseJob& Job,
                 const TBurnerHooks& Hooks) {
   Job.Thread.reset();  // the last erase's thread has ended; join it
+  Job.ErrorCode = beNone;
   if (!DriveReady(Device)) return false;
   Device.EraseStatus = bsErasing;
   Device.OnEraseDone = std::move(Handler);
@@ -43,25 +44,35 @@ void TEraseThread::FireEraseDone() {
   if (Device_.OnEraseDone) Device_.OnEraseDone(Sender, Id, WithError.load());
 }
 
+namespace {
+
+// The erase's outcome from a poll's end: true when the drive finished. A
+// deadline gets an error code of its own; a refused poll leaves the drive's
+// sense as the reason.
+bool Finished(TPollEnd end, TEraseJob& job) {
+  if (end == TPollEnd::Deadline) job.ErrorCode = beDriveTimeout;
+  return end == TPollEnd::Done;
+}
+
+}  // namespace
+
+// Ready, and the disc information readable again: the blank or format has
+// ended.
+TPollAnswer TEraseThread::PollFinished(std::span<std::uint8_t> info) {
+  const bool ready = Device_.TestUnitReady();
+  if (!ready) return PollAnswerOf(Device_, false);
+  return PollAnswerOf(Device_, Device_.ReadDiscInformation(info, 42));
+}
+
 bool TEraseThread::Blank(std::stop_token& stop, std::uint8_t medium) {
   if (!Device_.BlankDisc(Device_.EraseQuick)) return false;
-  {
-    TDriveWait wait(Hooks_.Timings, stop);
-    bool ok = false;
-    do {
-      if (!wait.Nap()) return false;
-      ok = Device_.ReadDiscInformation(std::span(Device_.Buffer.data(), 42), 42);
-    } while (NotReady(Device_, ok));
-  }
+  const auto buffer = std::span(Device_.Buffer.data(), 42);
+  if (!Finished(PollDrive(Hooks_.Timings, stop, true, [&] { return PollFinished(buffer); }), Job_)) return false;
   if (medium == mtDVDRWRestricted || medium == mtDVDRWSequential) {
     // A refused quick format leaves a blanked disc: not reported.
     if (Device_.FormatUnit(kFormatFlags, kDVDMinusRWFormat, kDVDMinusRWFormat.size())) {
-      TDriveWait wait(Hooks_.Timings, stop);
-      bool ok = false;
-      do {
-        if (!wait.Nap()) return false;
-        ok = Device_.ReadDiscInformation(Device_.DiscInfoShort, 42);
-      } while (NotReady(Device_, ok));
+      const auto info = std::span(Device_.DiscInfoShort);
+      if (!Finished(PollDrive(Hooks_.Timings, stop, true, [&] { return PollFinished(info); }), Job_)) return false;
     }
   }
   return true;
@@ -72,25 +83,21 @@ bool TEraseThread::FormatPlusRW(std::stop_token& stop) {
   if (!Device_.FormatUnit(kFormatFlags, std::span(Device_.Buffer.data(), kDVDPlusRWFormat.size()),
                           kDVDPlusRWFormat.size()))
     return false;
-  {
-    TDriveWait wait(Hooks_.Timings, stop);
-    bool ok = false;
-    do {
-      if (!wait.Nap()) return false;
-      ok = Device_.ReadDiscInformation(Device_.DiscInfoShort, 42);
-    } while (NotReady(Device_, ok));
-  }
+  const auto info = std::span(Device_.DiscInfoShort);
+  if (!Finished(PollDrive(Hooks_.Timings, stop, true, [&] { return PollFinished(info); }), Job_)) return false;
   Device_.EraseStatus = bsBackgroundFormat;
   if (Hooks_.StatusObserver) Hooks_.StatusObserver(bsBackgroundFormat);
   // Disc information byte 7 bits 1-0 read 10b while the background format
-  // runs.
-  TDriveWait wait(Hooks_.Timings, stop);
-  do {
-    Device_.DiscInfoShort[7] &= 0xFC;
-    Device_.ReadDiscInformation(Device_.DiscInfoShort, 42);
-    if (!wait.Nap()) return false;
-  } while ((Device_.DiscInfoShort[7] & 0x03) == 0x02);
-  return true;
+  // runs; only a disc information that was read says it has ended.
+  return Finished(PollDrive(Hooks_.Timings, stop, false,
+                            [&] {
+                              Device_.DiscInfoShort[7] &= 0xFC;
+                              if (!Device_.ReadDiscInformation(Device_.DiscInfoShort, 42))
+                                return PollAnswerOf(Device_, false);
+                              return (Device_.DiscInfoShort[7] & 0x03) == 0x02 ? TPollAnswer::Working
+                                                                              : TPollAnswer::Done;
+                            }),
+                  Job_);
 }
 
 bool TEraseThread::FormatRAM(std::stop_token& stop) {
@@ -98,13 +105,8 @@ bool TEraseThread::FormatRAM(std::stop_token& stop) {
   if (!Device_.FormatUnit(kFormatFlags, std::span(Device_.Buffer.data(), kDVDRAMFormat.size()),
                           kDVDRAMFormat.size()))
     return false;
-  TDriveWait wait(Hooks_.Timings, stop);
-  bool ok = false;
-  do {
-    if (!wait.Nap()) return false;
-    ok = Device_.TestUnitReady();
-  } while (NotReady(Device_, ok));
-  return true;
+  return Finished(PollDrive(Hooks_.Timings, stop, true, [&] { return PollAnswerOf(Device_, Device_.TestUnitReady()); }),
+                  Job_);
 }
 
 void TEraseThread::Execute(std::stop_token stop) {

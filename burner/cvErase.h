@@ -14,9 +14,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <thread>
 
 #include "burner/cvBurnHooks.h"
+#include "burner/cvDriveWait.h"
 
 namespace cv {
 
@@ -41,6 +43,9 @@ struct TEraseJob {
   ~TEraseJob();
   // From StartErase until the erase thread has ended.
   std::atomic<bool> Running{false};
+  // The erase's own error code (beDriveTimeout), 0 when the drive's sense
+  // says why it failed. Read once by the component.
+  std::atomic<std::int32_t> ErrorCode{0};
   std::unique_ptr<TEraseThread> Thread;
 };
 
@@ -71,6 +76,7 @@ class TEraseThread {
   bool Blank(std::stop_token& stop, std::uint8_t medium);
   bool FormatPlusRW(std::stop_token& stop);
   bool FormatRAM(std::stop_token& stop);
+  TPollAnswer PollFinished(std::span<std::uint8_t> info);
 
   TSCSIDevice& Device_;
   TEraseJob& Job_;

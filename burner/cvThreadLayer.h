@@ -1,9 +1,15 @@
 // Thread priorities and interruptible sleeps for the engine's worker threads.
 //
-// Priorities map to the calling thread's scheduling on Linux: idle is
-// SCHED_IDLE, the others SCHED_OTHER with a nice value (lowest 19, below
-// normal 10, normal 0, highest -10). Raising a priority may need privileges
-// (RLIMIT_NICE): a refusal is ignored and the thread keeps what it has.
+// Priorities map to nice values of the calling thread (SCHED_OTHER). The
+// levels keep their order (highest <= normal <= below normal <= lowest <=
+// idle in nice terms) within what this process may set *and undo*: an
+// unprivileged process may raise a thread's nice value but not lower it
+// again beyond RLIMIT_NICE, and can never leave SCHED_IDLE, so no level uses
+// SCHED_IDLE and no level goes where the thread could not come back from.
+// Without any allowance (RLIMIT_NICE 0, not root) every level is the nice
+// value the process started with; with an allowance the levels spread out
+// from it as far as the allowance reaches back. The nice value actually in
+// force is read back and answered, never assumed.
 //
 // Threads: each function acts on the calling thread only.
 #pragma once
@@ -24,8 +30,21 @@ enum TThreadPriority : std::uint8_t {
   tpHighest = 5,
 };
 
-// Gives the calling thread the priority; false when the system refused.
-bool SetCurrentThreadPriority(TThreadPriority priority);
+// The lowest nice value a thread of this process may set, also after it has
+// raised its value: -20 for root, else 20 - RLIMIT_NICE (20: none at all).
+int ReachableNiceFloor();
+
+// The nice value priority maps to for a process whose own nice value is
+// base and whose floor is floor (see ReachableNiceFloor); within base..19.
+int NiceForPriority(TThreadPriority priority, int base, int floor);
+
+// Gives the calling thread the priority and answers the nice value in force
+// afterwards (read back from the system), whether or not the change was
+// granted.
+int SetCurrentThreadPriority(TThreadPriority priority);
+
+// The calling thread's nice value in force.
+int CurrentThreadNice();
 
 // The write thread's priority: ahead of ordinary processes where the system
 // allows it, never behind them. In order: SCHED_RR at a low real-time

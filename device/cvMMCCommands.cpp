@@ -11,6 +11,7 @@
 
 #include "device/cvASPI.h"
 #include "device/cvSCSILib.h"
+#include "device/cvWritePage.h"
 
 namespace cv {
 namespace {
@@ -162,6 +163,12 @@ bool TSCSIDevice::EjectMedium(bool Immediate) {
 bool TSCSIDevice::AllowMediumRemoval() {
   TCdb cdb(opPreventAllow);
   cdb.Bytes[4] = 0x00;
+  return Send(cdb.Info.Flags, cdb.Span(), nullptr, 0, cdb.Info.PendingIsSuccess);
+}
+
+bool TSCSIDevice::PreventMediumRemoval() {
+  TCdb cdb(opPreventAllow);
+  cdb.Bytes[4] = 0x01;  // Prevent: the tray stays locked until AllowMediumRemoval
   return Send(cdb.Info.Flags, cdb.Span(), nullptr, 0, cdb.Info.PendingIsSuccess);
 }
 
@@ -411,39 +418,21 @@ TPageBase PageBase(std::uint8_t medium) {
 
 bool TSCSIDevice::SetWriteParameters(bool TestWrite, bool UnderrunProtection, bool MultiSession,
                                      TMediumType MediumType) {
-  WritePage.fill(0);
-  constexpr std::uint16_t kSenseLength = 512;
-  std::span<std::uint8_t> reply = std::span(Buffer).first(kSenseLength);
-  if (!ModeSense10(reply, kSenseLength, 0x05, false)) return false;
-
-  // The page follows the 8-byte header, or one 8-byte block descriptor. The
-  // PS bit (7) is not part of the page code.
-  std::size_t p = (reply[8] & 0x3F) == 0x05 ? 8 : 16;
-  if ((reply[p] & 0x3F) != 0x05) return false;  // no write parameters page where it must be
-  std::uint8_t pageLength = reply[p + 1];
-
   TPageBase base = PageBase(MediumType);
-  WritePage[0] = 0x05;
-  WritePage[1] = pageLength;
-  WritePage[2] = base.B2;
-  WritePage[3] = base.B3;
-  WritePage[4] = base.B4;
-  WritePage[5] = base.B5;
-  WritePage[8] = 0x00;  // session format
-  WritePage[13] = base.B13;
-  if (TestWrite) WritePage[2] |= 0x08;
-  if (!TestWrite && MultiSession) WritePage[3] |= 0x03;
-  if (UnderrunProtection && (Capabilities[4] & 0x01)) WritePage[2] |= 0x02;
-  if (LinkSizeSetting) WritePage[2] |= 0x04;
-  WritePage[14] = 0x00;  // audio pause length 150
-  WritePage[15] = 0x96;
-
-  // The drive's page is pageLength + 2 bytes; the image covers at most the
-  // first 72 of them, and the drive's own bytes stay beyond that.
-  std::size_t copy = std::min<std::size_t>(pageLength, WritePage.size());
-  std::copy_n(WritePage.begin(), copy, reply.begin() + static_cast<std::ptrdiff_t>(p));
-  std::size_t total = p + pageLength + 2;  // at most 16 + 255 + 2, inside the reply
-  return ModeSelect10(reply, static_cast<std::uint16_t>(total));
+  TWritePageImage page{};
+  page[2] = base.B2;
+  page[3] = base.B3;
+  page[4] = base.B4;
+  page[5] = base.B5;
+  page[8] = 0x00;  // session format
+  page[13] = base.B13;
+  if (TestWrite) page[2] |= 0x08;
+  if (!TestWrite && MultiSession) page[3] |= 0x03;
+  if (UnderrunProtection && (Capabilities[4] & 0x01)) page[2] |= 0x02;
+  if (LinkSizeSetting) page[2] |= 0x04;
+  page[14] = 0x00;  // audio pause length 150
+  page[15] = 0x96;
+  return SendWritePage(*this, page);
 }
 
 }  // namespace cv

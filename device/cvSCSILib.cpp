@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "device/cvASPI.h"
+#include "device/cvSense.h"
 
 namespace cv {
 
@@ -225,6 +226,7 @@ void TSCSIDevice::ResetRecord() {
   static_cast<TSCSIDeviceRecord&>(*this) = TSCSIDeviceRecord{};
   Buffer.fill(0);
   LastSenseCode = 0;
+  LastSenseKey = 0;
   EraseStatus = 0;
 }
 
@@ -527,7 +529,11 @@ std::uint8_t TSCSIDevice::ExecuteCommand(TExecRequest& Request) {
 
   Busy = Request.Status != SS_COMP && Request.TargetStatus == kScsiBusy;
   std::memcpy(Sense.data(), Request.SenseArea, Sense.size());
-  if (Sense[12] != 0) LastSenseCode = static_cast<std::uint16_t>(Sense[12] * 256 + Sense[13]);
+  // Either sense format; see cvSense.h.
+  if (const TSense sense = DecodeSense(Sense); sense.Asc != 0) {
+    LastSenseCode = sense.Code();
+    LastSenseKey = sense.Key;
+  }
   return Request.Status;
 }
 

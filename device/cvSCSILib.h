@@ -283,6 +283,9 @@ class TSCSIDevice : public TSCSIDeviceRecord {
   // ASC x 256 + ASCQ of the most recent command whose sense had a non-zero
   // ASC; kept across later successful commands.
   std::atomic<std::uint16_t> LastSenseCode{0};
+  // The sense key that came with LastSenseCode (for its words, see
+  // cvSense.h).
+  std::atomic<std::uint8_t> LastSenseKey{0};
   // 0 idle, 2 erasing, 3 background format.
   std::atomic<std::uint8_t> EraseStatus{0};
 
@@ -310,6 +313,7 @@ class TSCSIDevice : public TSCSIDeviceRecord {
   bool LoadMedium(bool Immediate);                               // 1Bh, LoEj+Start
   bool EjectMedium(bool Immediate);                              // 1Bh, LoEj
   bool AllowMediumRemoval();                                     // 1Eh
+  bool PreventMediumRemoval();                                   // 1Eh, Prevent
   bool WriteSectors(std::uint32_t LBA, std::uint16_t Count, std::span<const std::uint8_t> Data,
                     std::uint32_t BufLen);                       // 2Ah
   bool SynchronizeCache(bool Immediate);                         // 35h

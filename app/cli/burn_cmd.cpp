@@ -1,7 +1,16 @@
 // corvid-burn burn: burns audio files as an audio CD, one track per file.
+//
+// SIGINT and SIGTERM during the burn become the component's Cancel: writing
+// stops, the open track is finished and the session closed, and the tool
+// exits with kExitCancelled. A signal during the close-out is refused with a
+// message: the close must finish.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -19,11 +28,42 @@ struct BurnOptions {
   std::vector<std::string> files;
 };
 
-bool Readable(const std::string& path) {
+// Signals received while the burn runs; the handler only counts.
+std::atomic<int> gSignals{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void CountSignal(int) { gSignals.fetch_add(1); }
+
+// SIGINT and SIGTERM counted while the object lives, the old handlers back
+// afterwards.
+class SignalsToCancel {
+ public:
+  SignalsToCancel() {
+    gSignals = 0;
+    struct sigaction action {};
+    action.sa_handler = CountSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, &OldInt_);
+    ::sigaction(SIGTERM, &action, &OldTerm_);
+  }
+  ~SignalsToCancel() {
+    ::sigaction(SIGINT, &OldInt_, nullptr);
+    ::sigaction(SIGTERM, &OldTerm_, nullptr);
+  }
+  SignalsToCancel(const SignalsToCancel&) = delete;
+  SignalsToCancel& operator=(const SignalsToCancel&) = delete;
+
+ private:
+  struct sigaction OldInt_ {};
+  struct sigaction OldTerm_ {};
+};
+
+std::string Readable(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return std::strerror(errno);
   ::close(fd);
-  return true;
+  return {};
 }
 
 int Burn(const BurnOptions& options) {
@@ -34,29 +74,62 @@ int Burn(const BurnOptions& options) {
   // Every file is measured and added before anything is sent to the drive.
   burner.ClearTracks();
   for (const std::string& file : options.files) {
-    if (!Readable(file)) return cli::Fail(file + ": cannot be read (CAN'T OPEN FILE FOR READ)");
+    if (std::string why = Readable(file); !why.empty())
+      return cli::Fail(file + ": cannot be read (CAN'T OPEN FILE FOR READ) - " + why);
     const std::int32_t length = burner.GetFileLength(file);
     if (burner.GetLastFileKind() == 0) return cli::Fail(file + ": not an audio file");
     if (length <= 0) return cli::Fail(file + ": no audio could be decoded from it");
-    burner.TakeLastError();
     if (!burner.AddTrack(file, length, static_cast<std::uint16_t>(options.pause)))
-      return cli::Fail(file + ": cannot be added (" + burner.GetErrorText() + ")");
+      return cli::Fail(file + ": cannot be added (" + cli::Reason(burner) + ")");
   }
   burner.SetCacheSize(static_cast<std::int32_t>(options.cacheSize));
 
   bool done = false;
   bool withError = false;
+  bool cancelled = false;
   std::string message;
   burner.OnWriteDone = [&](cv::TKAudioCDBurner* sender, std::uint16_t, bool error) {
     done = true;
     withError = error;
-    message = error ? "Write Done Failed! (" + sender->GetErrorText() + ")" : "Write Done!";
+    if (!error) {
+      message = "Write Done!";
+      return;
+    }
+    const std::int32_t code = sender->TakeLastError();
+    cancelled = code == cv::beAbortedByUser;
+    message = "Write Done Failed! (" + cv::GetBurnErrorText(code) + ")";
+    if (const std::string detail = sender->GetErrorDetail(); !detail.empty()) message += " - " + detail;
   };
-  if (!burner.Burn()) return cli::Fail("cannot burn: " + burner.GetErrorText());
-  cli::WaitForJob(session, [&] { return done; }, false);
+
+  SignalsToCancel signals;
+  if (!burner.Burn()) {
+    if (gSignals.load() > 0) return cli::kExitCancelled;
+    return cli::Fail("Burn Not Started! (" + cli::Reason(burner) + ")");
+  }
+  int handled = 0;
+  cli::WaitForJob(
+      session,
+      [&] {
+        for (; handled < gSignals.load(); ++handled) {
+          if (burner.Cancel()) {
+            std::cerr << "\ncorvid-burn: cancelling: writing stops, the open track is finished and the session "
+                         "closed; please wait\n";
+          } else {
+            burner.TakeLastError();  // the refusal, not the burn's outcome
+            if (!done) std::cerr << "\ncorvid-burn: the disc is being closed; this must finish (please wait)\n";
+          }
+        }
+        return done;
+      },
+      false);
   if (!done) return cli::Fail("Write Done Failed! (no answer from the burner)");
-  if (withError) return cli::Fail(message);
+  const std::string disc = burner.GetDiscState();
+  if (withError) {
+    cli::Fail(message + ". Disc: " + (disc.empty() ? "state unknown" : disc));
+    return cancelled ? cli::kExitCancelled : cli::kExitError;
+  }
   std::cout << message << '\n';
+  if (!disc.empty()) std::cout << "Disc: " << disc << '\n';
   const std::int32_t selected = burner.GetSelectedDevice();
   if (selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
     std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("

@@ -99,6 +99,14 @@ void WaitForJob(BurnerSession& session, const std::function<bool()>& done, bool 
   progress.Finish();
 }
 
+std::string Reason(cv::TKAudioCDBurner& burner) {
+  const std::int32_t code = burner.TakeLastError();
+  std::string text = code != 0 ? cv::GetBurnErrorText(code) : std::string("the drive gave no reason");
+  const std::string detail = burner.GetErrorDetail();
+  if (!detail.empty()) text += " - " + detail;
+  return text;
+}
+
 void Beep() {
   if (::isatty(STDERR_FILENO) == 1) std::cerr << '\a' << std::flush;
 }

@@ -56,4 +56,14 @@ void WaitForJob(BurnerSession& session, const std::function<bool()>& done, bool 
 // The terminal bell, only when standard error is a terminal.
 void Beep();
 
+// Why the component's last operation failed, as one line: the error text of
+// its table and, beside it, the words for it (the drive's sense decoded,
+// the file concerned). Takes the pending error. Never "NO ERROR": a failure
+// without a code says the drive gave no reason (and why it could not be
+// reached, when that is known).
+std::string Reason(cv::TKAudioCDBurner& burner);
+
+// Exit status of a cancelled burn (as a shell reports death by SIGINT).
+inline constexpr int kExitCancelled = 130;
+
 }  // namespace cli

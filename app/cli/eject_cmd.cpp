@@ -12,7 +12,7 @@ int Eject(const std::string& device) {
   cv::TKAudioCDBurner& burner = *session.Burner;
   burner.SynchronizeCache(false);
   burner.TakeLastError();  // nothing to flush is not a failure
-  if (!burner.EjectMedium(true)) return cli::Fail("cannot open the tray: " + burner.GetErrorText());
+  if (!burner.EjectMedium(true)) return cli::Fail("cannot open the tray: " + cli::Reason(burner));
   return cli::kExitOk;
 }
 

@@ -19,9 +19,14 @@ int Erase(const std::string& device, bool full) {
   burner.OnEraseDone = [&](cv::TKAudioCDBurner* sender, std::uint16_t, bool error) {
     done = true;
     withError = error;
-    message = error ? "Erase Done Failed! +(" + sender->GetErrorText() + ")" : "Erase Done!";
+    if (!error) {
+      message = "Erase Done!";
+      return;
+    }
+    message = "Erase Done Failed! +(" + sender->GetErrorText() + ")";
+    if (const std::string detail = sender->GetErrorDetail(); !detail.empty()) message += " - " + detail;
   };
-  if (!burner.Erase(!full)) return cli::Fail("cannot erase: " + burner.GetErrorText());
+  if (!burner.Erase(!full)) return cli::Fail("Erase Not Started! (" + cli::Reason(burner) + ")");
   cli::WaitForJob(session, [&] { return done; }, true);
   if (!done) return cli::Fail("Erase Done Failed! +(no answer from the burner)");
   if (withError) return cli::Fail(message);

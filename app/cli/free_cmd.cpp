@@ -13,7 +13,7 @@ int Free(const std::string& device) {
   if (std::string problem = cli::OpenBurner(session, device); !problem.empty()) return cli::Fail(problem);
   cv::TKAudioCDBurner& burner = *session.Burner;
   const std::int32_t sectors = burner.GetFreeSpace();
-  if (sectors < 0) return cli::Fail("cannot read the free space: " + burner.GetErrorText());
+  if (sectors < 0) return cli::Fail("cannot read the free space: " + cli::Reason(burner));
   std::cout << "Free Space : " << cv::SectorsToMSFText(static_cast<std::uint32_t>(sectors)) << " (" << sectors
             << " sectors)\n";
   return cli::kExitOk;

@@ -10,7 +10,7 @@ int Load(const std::string& device) {
   cli::BurnerSession session;
   if (std::string problem = cli::OpenBurner(session, device); !problem.empty()) return cli::Fail(problem);
   cv::TKAudioCDBurner& burner = *session.Burner;
-  if (!burner.LoadMedium(true)) return cli::Fail("cannot close the tray: " + burner.GetErrorText());
+  if (!burner.LoadMedium(true)) return cli::Fail("cannot close the tray: " + cli::Reason(burner));
   return cli::kExitOk;
 }
 

@@ -12,7 +12,7 @@ int Media(const std::string& device) {
   if (std::string problem = cli::OpenBurner(session, device); !problem.empty()) return cli::Fail(problem);
   cv::TKAudioCDBurner& burner = *session.Burner;
   const std::int32_t medium = burner.GetMediumType();
-  if (medium < 0) return cli::Fail("cannot read the medium type: " + burner.GetErrorText());
+  if (medium < 0) return cli::Fail("cannot read the medium type: " + cli::Reason(burner));
   std::cout << cv::MediumTypeName(static_cast<std::uint8_t>(medium)) << '\n';
   return cli::kExitOk;
 }

@@ -436,8 +436,63 @@ class TForm1Test : public QObject {
     QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("write-error-at=100")}));
     TForm1& form = Open();
     form.AddDroppedFiles({Wav(QStringLiteral("doomed.wav"), 400)});
-    // The recorder answers 3/0C/00: ASC 0Ch, ASCQ 00h.
-    BurnAndWait(form, QStringLiteral("Write Done Failed! (DEVICE ERROR %1)").arg(0x0C * 256 + 0x00));
+    // The recorder answers 3/0C/00: ASC 0Ch, ASCQ 00h; the words beside it.
+    BurnAndWait(form, QStringLiteral("Write Done Failed! (DEVICE ERROR %1) - write error (3/0C/00): the CD-R holds "
+                                     "what was written until then")
+                          .arg(0x0C * 256 + 0x00));
+    // The track could not be finished past the bad spot: the window says so.
+    QVERIFY2(form.Label2->toolTip().startsWith(QStringLiteral("track 1 was left open (81 sectors)")),
+             qPrintable(form.Label2->toolTip()));
+  }
+
+  void cancelAsksFirstThenStopsTheBurnAndClosesTheDisc() {
+    // 64 KiB of drive buffer at 1x: slow enough to cancel while writing.
+    QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("speed=1"), QStringLiteral("buffer-kib=64")}));
+    TForm1& form = Open();
+    int asked = 0;
+    bool agree = false;
+    form.ConfirmCancel = [&] {
+      ++asked;
+      return agree;
+    };
+    form.AddDroppedFiles({Wav(QStringLiteral("long.wav"), 3000)});
+    QVERIFY(!form.ButtonCancel->isEnabled());
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QVERIFY(form.ButtonCancel->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(form.kacdb.GetSectorsWritten() > 0, kWait);
+    // Declined: the burn goes on.
+    QTest::mouseClick(form.ButtonCancel, Qt::LeftButton);
+    QCOMPARE(asked, 1);
+    QVERIFY(form.kacdb.IsBusy());
+    agree = true;
+    QTest::mouseClick(form.ButtonCancel, Qt::LeftButton);
+    QCOMPARE(asked, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QStringLiteral("Write Done Failed! (ABORTED BY USER)"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Button1->isEnabled(), kWait);
+    QVERIFY(!form.ButtonCancel->isEnabled());
+    QVERIFY2(form.Label2->toolTip().startsWith(QStringLiteral("the session is closed with 1 track")),
+             qPrintable(form.Label2->toolTip()));
+    // The part written plays: a closed track in the cue sheet, far short of
+    // the 3000 sectors of the file.
+    QCOMPARE(DiscTracks(), 1);
+    QVERIFY(DiscBytes() >= 300 * 2352);
+    QVERIFY(DiscBytes() < 3000 * 2352);
+  }
+
+  void aFileChangedAfterItWasDroppedIsRefusedByName() {
+    TForm1& form = Open();
+    const QString wav = Wav(QStringLiteral("changing.wav"), 400);
+    form.AddDroppedFiles({wav});
+    QCOMPARE(form.clBox->topLevelItemCount(), 1);
+    // Rewritten between the drop and Burn (the row keeps the old length).
+    WriteWav(wav, 500);
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QVERIFY2(form.Label2->text().startsWith(QStringLiteral("Burn Not Started! (FILE CHANGED SINCE IT WAS ADDED) - ") +
+                                            wav + QStringLiteral(": changed since it was measured")),
+             qPrintable(form.Label2->text()));
+    QVERIFY(!form.JobRunning());
+    QCOMPARE(DiscTracks(), 0);
+    QCOMPARE(DiscBytes(), 0);
   }
 
   void burnOfAnEmptyListIsRefusedWithItsReason() {

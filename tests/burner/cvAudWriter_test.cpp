@@ -71,7 +71,8 @@ TEST(WriteThread, SendsTheDriveTheSameCommandsInTheSameOrder) {
   }
   const auto expected = ReadLines(std::filesystem::path(CORVID_FIXTURES_DIR) / "burn-trace" / "two-tracks.txt");
   ASSERT_GT(expected.size(), 40u);
-  EXPECT_EQ(WriterCommands(dir.Path() / "trace.log"), expected);
+  EXPECT_EQ(WriterCommands(dir.Path() / "trace.log"), expected)
+      << "when the commands change on purpose, regenerate the list with tests/fixtures/burn-trace/make-trace.sh";
 }
 
 TEST(PacedTimings, ScalesOnlyTheWaitsThatFaceTheDrive) {

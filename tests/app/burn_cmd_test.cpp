@@ -1,0 +1,203 @@
+// `corvid-burn burn` run as a user runs it, in its own process, on a virtual
+// recorder of its own: Ctrl-C (a real SIGINT) becomes a cancel that leaves a
+// closed disc, a second signal during the close is refused, and a failure
+// prints one line that says what happened and what the disc holds.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string kTool = std::string(CORVID_BINARY_DIR) + "/app/corvid-burn";
+const std::string kDemo = std::string(CORVID_FIXTURES_DIR) + "/demo/";
+
+struct TRun {
+  int Status = -1;  // exit status, or 128 + signal when killed
+  std::string Out;
+  std::string Err;
+};
+
+// A recorder directory of its own for each test.
+class BurnCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(std::filesystem::exists(kTool)) << "build corvid-burn first: " << kTool;
+    char pattern[] = "/tmp/corvid-cli-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    Dir = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(Dir); }
+
+  // Starts the tool with args; its output goes to pipes.
+  pid_t Start(const std::vector<std::string>& args) {
+    int out[2], err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("CORVID_VIRTUAL_RECORDER", Dir.c_str(), 1);
+      ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(err[1], STDERR_FILENO);
+      ::close(out[0]);
+      ::close(err[0]);
+      std::vector<char*> argv{const_cast<char*>(kTool.c_str())};
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(kTool.c_str(), argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    OutFd = out[0];
+    ErrFd = err[0];
+    return pid;
+  }
+
+  // Reads both pipes until the tool ends, calling tick() between reads.
+  TRun Finish(pid_t pid, const std::function<void(const std::string& err)>& tick = nullptr) {
+    TRun run;
+    bool outOpen = true, errOpen = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
+      pollfd fds[2] = {{outOpen ? OutFd : -1, POLLIN, 0}, {errOpen ? ErrFd : -1, POLLIN, 0}};
+      ::poll(fds, 2, 50);
+      char buffer[4096];
+      for (int i = 0; i < 2; ++i) {
+        if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+        if (n <= 0) {
+          (i == 0 ? outOpen : errOpen) = false;
+          continue;
+        }
+        (i == 0 ? run.Out : run.Err).append(buffer, static_cast<std::size_t>(n));
+      }
+      if (tick) tick(run.Err);
+    }
+    ::close(OutFd);
+    ::close(ErrFd);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+  }
+
+  TRun Run(const std::vector<std::string>& args) { return Finish(Start(args)); }
+
+  // The recorder's saved state as `virtual show --json` prints it.
+  std::string Show() { return Run({"virtual", "show", "--json"}).Out; }
+
+  bool DiscHasATrack() {
+    std::ifstream in(std::filesystem::path(Dir) / "recorder.json");
+    std::stringstream text;
+    text << in.rdbuf();
+    // Only track entries carry "damaged".
+    return text.str().find("\"damaged\"") != std::string::npos;
+  }
+
+  std::string Dir;
+  int OutFd = -1;
+  int ErrFd = -1;
+};
+
+int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST_F(BurnCommand, CtrlCCancelsClosesTheDiscAndExits130) {
+  // 1x with a small drive buffer: the burn takes seconds, time enough for a
+  // signal while it writes.
+  ASSERT_EQ(Run({"virtual", "set", "speed=1", "buffer-kib=64"}).Status, 0);
+  const pid_t pid = Start({"burn", "-d", "virtual", kDemo + "02-theme.mp3", kDemo + "03-coda.ogg"});
+  ASSERT_GT(pid, 0);
+  bool sent = false;
+  const TRun run = Finish(pid, [&](const std::string&) {
+    if (!sent && DiscHasATrack()) {
+      ::kill(pid, SIGINT);
+      sent = true;
+    }
+  });
+  ASSERT_TRUE(sent) << run.Err;
+  EXPECT_EQ(run.Status, 130) << run.Err;
+  EXPECT_NE(run.Err.find("corvid-burn: cancelling"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("corvid-burn: Write Done Failed! (ABORTED BY USER). Disc: the session is closed with 1 track"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_EQ(run.Err.find("NO ERROR"), std::string::npos);
+  EXPECT_EQ(run.Out.find("Write Done!"), std::string::npos);
+  // What was written is a closed session with one closed track.
+  const std::string show = Show();
+  EXPECT_NE(show.find("\"closed\": true"), std::string::npos) << show;
+  EXPECT_EQ(show.find("\"closed\": false"), std::string::npos) << show;
+  // The next burn continues the disc in a new session.
+  ASSERT_EQ(Run({"virtual", "set", "speed=0"}).Status, 0);
+  const TRun next = Run({"burn", "-d", "virtual", kDemo + "03-coda.ogg"});
+  EXPECT_EQ(next.Status, 0) << next.Err;
+  EXPECT_NE(next.Out.find("Write Done!"), std::string::npos);
+}
+
+TEST_F(BurnCommand, ASecondSignalDuringTheCloseIsRefused) {
+  ASSERT_EQ(Run({"virtual", "set", "speed=1", "buffer-kib=64"}).Status, 0);
+  const pid_t pid = Start({"burn", "-d", "virtual", kDemo + "02-theme.mp3"});
+  ASSERT_GT(pid, 0);
+  bool sent = false;
+  const TRun run = Finish(pid, [&](const std::string&) {
+    if (!sent && DiscHasATrack()) {
+      ::kill(pid, SIGINT);
+      ::kill(pid, SIGTERM);
+      sent = true;
+    }
+  });
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(run.Status, 130) << run.Err;
+  EXPECT_NE(run.Err.find("corvid-burn: cancelling"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("corvid-burn: the disc is being closed; this must finish"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("Disc: the session is closed with 1 track"), std::string::npos) << run.Err;
+}
+
+TEST_F(BurnCommand, ARefusedCloseIsOneLineWithTheDiscsStateAndExit1) {
+  ASSERT_EQ(Run({"virtual", "set", "fail-opcode=5B"}).Status, 0);
+  const TRun run = Run({"burn", "-d", "virtual", kDemo + "02-theme.mp3"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Out.find("Write Done!"), std::string::npos) << run.Out;
+  // One line, and nothing else on standard error once the progress lines
+  // are left aside.
+  std::string last;
+  std::istringstream lines(run.Err);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("corvid-burn: ", 0) == 0) last += line + "\n";
+  EXPECT_EQ(Lines(last), 1) << run.Err;
+  EXPECT_NE(last.find("Write Done Failed! (DISC NOT CLOSED: A TRACK OR THE SESSION IS STILL OPEN) - the drive does "
+                      "not know this command (5/20/00). Disc: the session was left open"),
+            std::string::npos)
+      << last;
+
+  // The open session is never built on.
+  ASSERT_EQ(Run({"virtual", "set", "fail-opcode=off"}).Status, 0);
+  const TRun next = Run({"burn", "-d", "virtual", kDemo + "03-coda.ogg"});
+  EXPECT_EQ(next.Status, 1);
+  EXPECT_NE(next.Err.find("Burn Not Started! (LAST SESSION ON THE DISC IS OPEN OR DAMAGED"), std::string::npos)
+      << next.Err;
+}
+
+TEST_F(BurnCommand, AWriteErrorSaysTheCDRHoldsWhatWasWritten) {
+  ASSERT_EQ(Run({"virtual", "set", "write-error-at=100"}).Status, 0);
+  const TRun run = Run({"burn", "-d", "virtual", kDemo + "02-theme.mp3"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("Write Done Failed! (DEVICE ERROR 3072) - write error (3/0C/00): the CD-R holds what was "
+                         "written until then. Disc: track 1 was left open (81 sectors)"),
+            std::string::npos)
+      << run.Err;
+}
+
+}  // namespace
