@@ -23,6 +23,9 @@ namespace {
 
 constexpr std::uint16_t kDefaultPause = 150;  // two seconds
 constexpr std::uint8_t kSessionOpen = 0x00;
+// Longest single wait of the writer for the cache's next block (the loop
+// around it checks for a stop and a cancel).
+constexpr std::chrono::milliseconds kTakeWait{100};
 
 // Disc information byte 2: disc status (bits 1-0) and state of the last
 // session (bits 3-2).
@@ -138,21 +141,22 @@ bool StartBurn(TAudioFiles& Files, TSCSIDevice& Device, TKAudioCDBurner* Sender,
   Device.LastSenseCode = 0;
   Device.LastSenseKey = 0;
   Device.MediumType = Device.GetMediumType();
-  Files.CachePrimed = false;
   if (!SetTrackWriteParameters(Device, kDefaultPause, kSessionOpen)) return refuse(beNone);
-  Files.AbortRequested = false;
   Files.OnWriteDone = std::move(Handler);
   Files.Sender = Sender;
 
-  Files.CacheThread = std::make_unique<TCacheThread>(Files, Hooks.Timings);
+  // The cache holds seconds of audio at the speed the drive will write.
+  const std::int32_t speedX = Device.WriteSpeed != 0 ? Device.WriteSpeed : Device.MaxWriteSpeed;
+  Files.CacheThread =
+      std::make_unique<TCacheThread>(Files, Hooks.Timings, CacheBytesForSpeed(Files.CacheSize, speedX));
+  // The cache thread wakes this wait as soon as it has primed or ended.
   const auto deadline = std::chrono::steady_clock::now() + Hooks.Timings.PrimeDeadline;
-  while (!Files.CachePrimed.load()) {
+  while (!Files.Blocks.WaitPrimed(Hooks.Timings.PrimePoll)) {
     // The cache thread ended without priming (a file it could not decode):
     // the burn cannot start.
-    if (Files.CacheFinished.load() || Files.CacheThread->Ended())
+    if (Files.Blocks.Finished() || Files.CacheThread->Ended())
       return refuse(Files.ErrorCode.load() != beNone ? Files.ErrorCode.load() : beDataNotPrepared);
     if (std::chrono::steady_clock::now() >= deadline) return refuse(beDataNotPrepared);
-    std::this_thread::sleep_for(Hooks.Timings.PrimePoll);
   }
   // The tray stays shut while the disc is written; the close-out allows
   // removal again.
@@ -289,8 +293,14 @@ std::string DiscStateText(const TDiscCheck& Check, std::int32_t TracksStarted, s
 
 TWriteThread::TWriteThread(TAudioFiles& Files, TSCSIDevice& Device, const TBurnerHooks& Hooks)
     : Files_(Files), Device_(Device), Hooks_(Hooks) {
+  // A real drive is waited for with the periods it is built around; an
+  // emulated one at the pace of its emulation.
+  Hooks_.Timings = PacedTimings(Hooks.Timings, Device.DrivePace());
   Thread_ = std::jthread([this](std::stop_token stop) {
-    SetCurrentThreadPriority(tpBelowNormal);
+    // Ahead of ordinary processes where the system allows it, never behind
+    // them: a drive starved of data ruins the disc.
+    MoveCurrentThreadOffDecodeCore();
+    (void)RaiseCurrentThreadForWriting();
     Execute(stop);
     Ended_ = true;
   });
@@ -342,13 +352,11 @@ void TWriteThread::Execute(std::stop_token stop) {
       failed = cancelled = true;
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const std::int32_t n = TakeBlock(Files_);
+    SleepFor(stop, Hooks_.Timings.BlockPause);
+    // Waits for the cache thread's next block (or the end of the data).
+    const std::int32_t n = WaitTakeBlock(Files_, kTakeWait, stop);
     if (n == 0) break;
-    if (n < 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    }
+    if (n < 0) continue;
     if (Files_.NewTrack) {
       Files_.SetStatus(bsClosingTrack);
       Device_.SynchronizeCache(false);
@@ -381,7 +389,7 @@ void TWriteThread::Execute(std::stop_token stop) {
   if (cancelled) Files_.RaiseError(beAbortedByUser);
 
   if (failed) {
-    Files_.AbortRequested = true;
+    Files_.Blocks.Abort();
     SleepFor(stop, Hooks_.Timings.FailurePause);
     Files_.SetStatus(cancelled ? bsAborting : bsBurnError);
     // What was written stays playable: a track too short to be closed is

@@ -76,17 +76,10 @@ void ResetBurnState(TAudioFiles& Files) {
   Files.ErrorCode = 0;
   Files.ErrorRaised = false;
   Files.WithError = false;
-  Files.CachePrimed = false;
-  Files.CacheFinished = false;
-  Files.AbortRequested = false;
-  Files.CacheFilling = false;
-  Files.WriterTaking = false;
   Files.CacheFailed = false;
   Files.Status = bsIdle;
   Files.SectorsWritten = 0;
-  Files.BlockCapacity = 0;
   Files.CachePriority = 0;
-  Files.RemainingSectors = 0;
   Files.BufferLength = 0;
   Files.BufferFree = 0;
   Files.OnWriteDone = nullptr;

@@ -4,25 +4,26 @@
 // Owner: the burner component holds exactly one record for its lifetime.
 // Threads: the track list (Tracks, TrackCount, TotalSectors, CacheSize) is
 // changed only on the component's thread and only while no burn runs; the
-// workers read it during a burn. Hand-over flags, counters and the status are
-// atomics. The block queue is guarded by Lock. NewTrack, BlockPause and
-// TransferBuffer belong to the write thread (filled by TakeBlock).
+// workers read it during a burn. The block queue (Blocks) holds the whole
+// hand-over between the cache and the write thread under its own lock
+// (burner/cvBlockQueue.h). Progress, outcome and the status are atomics.
+// NewTrack, BlockPause and TransferBuffer belong to the write thread (filled
+// by TakeBlock).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "burner/cvBlockQueue.h"
 #include "burner/cvBurnTypes.h"
 
 namespace cv {
 
 inline constexpr std::int32_t kSectorBytes = 2352;
-inline constexpr std::int32_t CacheBlockSize = 27 * kSectorBytes;  // 63504
+inline constexpr std::int32_t CacheBlockSize = kQueueBlockSize;  // 27 sectors: 63504
 inline constexpr std::int32_t kTransferSectors = 64;
 // A CD holds at most 99 tracks.
 inline constexpr std::int32_t kMaxTracks = 99;
@@ -52,14 +53,6 @@ struct TAudioFilesToBurn {
 // (shorter audio is followed by digital silence); 0 for an empty track.
 std::int32_t TrackWriteSectors(const TAudioFilesToBurn& track);
 
-// One queue entry of the decode-ahead cache.
-struct TCacheBlock {
-  std::unique_ptr<std::uint8_t[]> Data;  // CacheBlockSize bytes
-  std::int32_t Size = 0;                 // bytes used
-  std::uint16_t PauseSectors = 0;        // meaningful with NewTrack
-  bool NewTrack = false;                 // holds the first audio of a track
-};
-
 class TCacheThread;
 class TWriteThread;
 
@@ -76,25 +69,19 @@ struct TAudioFiles {
   std::atomic<std::int32_t> ErrorCode{0};
   std::atomic<bool> WithError{false};
   std::int32_t TrackCount = 0;
-  std::atomic<bool> CachePrimed{false};
-  std::atomic<bool> CacheFinished{false};
-  std::atomic<bool> AbortRequested{false};
-  std::atomic<bool> CacheFilling{false};
-  std::atomic<bool> WriterTaking{false};
   std::atomic<std::uint8_t> Status{bsIdle};
   std::atomic<std::int32_t> SectorsWritten{0};
-  std::atomic<std::int32_t> BlockCount{0};  // full blocks waiting (mirror of Blocks.size())
-  std::int32_t BlockCapacity = 0;
   std::int32_t CacheSize = 0;
   std::atomic<std::uint8_t> CachePriority{0};  // band the cache thread asked for
   std::atomic<int> CacheNice{0};               // nice value in force on the cache thread
   std::int32_t TotalSectors = 0;
-  std::atomic<std::uint32_t> RemainingSectors{0};
-  std::mutex Lock;                          // guards Blocks
   TWriteDoneEvent OnWriteDone;
   TKAudioCDBurner* Sender = nullptr;
   std::vector<std::uint8_t> TransferBuffer; // kTransferSectors sectors
-  std::deque<TCacheBlock> Blocks;           // full blocks, oldest first
+  // The decode-ahead cache's blocks and the hand-over: its capacity
+  // (BlockCapacity), full blocks waiting (BlockCount), sectors not yet taken
+  // (RemainingSectors), primed, finished and aborted.
+  TBlockQueue Blocks;
 
   // Set by the cache thread when it stopped because a track could not be
   // decoded at all (ErrorCode says why): the burn ends with an error.

@@ -51,6 +51,19 @@ std::string GetBurnErrorText(std::int32_t code) {
   }
 }
 
+TBurnTimings PacedTimings(const TBurnTimings& timings, double pace) {
+  if (!(pace >= 0) || pace >= 1) return timings;
+  auto scaled = [pace](std::chrono::milliseconds period) {
+    return std::chrono::milliseconds(static_cast<std::int64_t>(static_cast<double>(period.count()) * pace));
+  };
+  TBurnTimings paced = timings;
+  paced.DrivePoll = scaled(timings.DrivePoll);
+  paced.WriteRetry = scaled(timings.WriteRetry);
+  paced.FailurePause = scaled(timings.FailurePause);
+  paced.BlockPause = scaled(timings.BlockPause);
+  return paced;
+}
+
 std::string MediumTypeName(std::uint8_t mediumType) {
   switch (mediumType) {
     case 0: return "none";

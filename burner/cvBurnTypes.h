@@ -102,13 +102,25 @@ struct TBurnTimings {
   std::chrono::milliseconds PrimePoll{100};
   // Pause after a failed write before the close-out.
   std::chrono::milliseconds FailurePause{100};
-  // Pause of the cache thread after the writer has taken everything.
-  std::chrono::milliseconds CacheTail{1000};
+  // Pause of the write thread before it takes each block.
+  std::chrono::milliseconds BlockPause{1};
+  // Pause of the cache thread after the writer has taken everything before
+  // it ends. Nothing needs one (the block queue outlives both threads);
+  // tests hold the thread with it.
+  std::chrono::milliseconds CacheTail{0};
   // Longest wait for one drive operation (close session, blank, format).
   std::chrono::milliseconds DriveDeadline{std::chrono::hours(2)};
   // Longest wait of Burn for the cache to prime.
   std::chrono::milliseconds PrimeDeadline{std::chrono::minutes(30)};
 };
+
+// The timings for a drive whose time runs at pace times real time: the
+// waits that face the drive (poll, write retry, failure pause, the pause
+// before each block) multiplied by pace, which is 1 for a real drive; an
+// emulated drive (the virtual recorder) names a smaller one and is polled at
+// the speed of its own emulation. Deadlines and the priming poll, which
+// face our own threads, stay.
+TBurnTimings PacedTimings(const TBurnTimings& timings, double pace);
 
 // Identity of a file when it was measured (size and modification time), to
 // find it changed before a burn. Size -1: not known.

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <stop_token>
+#include <string>
 
 namespace cv {
 
@@ -44,6 +45,22 @@ int SetCurrentThreadPriority(TThreadPriority priority);
 
 // The calling thread's nice value in force.
 int CurrentThreadNice();
+
+// The write thread's priority: ahead of ordinary processes where the system
+// allows it, never behind them. In order: SCHED_RR at a low real-time
+// priority (CAP_SYS_NICE, or RLIMIT_RTPRIO of 1 or more), else the lowest
+// nice value down to -10 that RLIMIT_NICE allows, else the nice value the
+// thread has (the process's own: an ordinary process's 0). Nothing it takes
+// needs privileges to give back. Answers the priority in force, read back
+// from the system ("SCHED_RR 10", "nice -10", "nice 0").
+std::string RaiseCurrentThreadForWriting();
+
+// Decoding on a core of its own: with two or more CPUs allowed to the
+// process, the cache thread runs on the last of them and the write thread on
+// the others, so neither waits for the other's CPU. False (nothing changed)
+// with a single CPU or when the system refuses.
+bool MoveCurrentThreadToDecodeCore();
+bool MoveCurrentThreadOffDecodeCore();
 
 // Sleeps for period, or less when stop is requested meanwhile. Answers false
 // when stop was requested (before or during the sleep).

@@ -570,4 +570,10 @@ std::uint8_t TSCSIDevice::ExecutePassThrough(TExecRequest& Request) {
   return Request.Status;
 }
 
+double TSCSIDevice::DrivePace() const {
+  if (CurrentTransport != TTransportKind::Virtual || !Recorder_) return 1.0;
+  const double pace = Recorder_->Pace();
+  return pace >= 0 && pace <= 1 ? pace : 1.0;
+}
+
 }  // namespace cv

@@ -336,6 +336,8 @@ class TSCSIDevice : public TSCSIDeviceRecord {
   bool SelectDevice(std::uint8_t Index);
   // Mode page 2Ah into Capabilities, MaxReadSpeed, MaxWriteSpeed.
   bool ReadCapabilities();
+  // The selected drive's pace (cvTransport::Pace): 1 for every real drive.
+  double DrivePace() const;
   // Last track in the last session, 0 when the disc information is unread.
   std::uint8_t GetLastTrackNumber();
 

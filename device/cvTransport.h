@@ -60,6 +60,12 @@ class cvTransport {
  public:
   virtual ~cvTransport() = default;
   virtual TScsiOutcome Execute(const TScsiCommand& command) = 0;
+  // How fast the drive's time runs against real time, for the host's waits
+  // on it (polls while it closes a session, retries while it is busy): 1 for
+  // a real drive, whose waits keep their periods; an emulated drive whose
+  // long operations take a fraction of their real time answers that
+  // fraction, and is polled that much more often.
+  virtual double Pace() const { return 1.0; }
 };
 
 }  // namespace cv

@@ -204,6 +204,9 @@ TScsiOutcome cvVirtualDrive::Run(const TScsiCommand& command) {
       Touch(true);
     }
   }
+  // The fill is lowest just before the host's next command arrives.
+  if (Timing.Primed() && trackOpen)
+    State.Counters.LowestFillPercent = std::min<std::uint64_t>(State.Counters.LowestFillPercent, Timing.FillPercent());
 
   if (!entry) {
     r.Fail(5, 0x20, 0x00);
@@ -809,6 +812,10 @@ void cvVirtualDrive::Write10(TReply& r) {
   if (wait > cvVRTiming::Clock::duration::zero()) {
     std::this_thread::sleep_for(wait);
     (void)Timing.Advance(cvVRTiming::Clock::now());  // the data was waiting: no underrun
+    if (!Timing.Primed()) {
+      Timing.MarkPrimed();
+      ++State.Counters.BufferPrimings;
+    }
   }
   TVRTrack* track = VROpenTrack(disc);
   if (!track) {

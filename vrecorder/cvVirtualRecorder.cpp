@@ -1,5 +1,6 @@
 #include "vrecorder/cvVirtualRecorder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -48,6 +49,13 @@ class cvVirtualRecorder final : public cvTransport {
   ~cvVirtualRecorder() override {
     std::lock_guard lock(Mutex);
     if (Store.Locked()) (void)Store.Save(State, true);
+  }
+
+  // The recorder's long operations take time-scale times their real time;
+  // it is polled at that pace.
+  double Pace() const override {
+    std::lock_guard lock(Mutex);
+    return std::clamp(State.Settings.TimeScale, 0.0, 1.0);
   }
 
   TScsiOutcome Execute(const TScsiCommand& command) override {
@@ -105,7 +113,7 @@ class cvVirtualRecorder final : public cvTransport {
     log << TimeStamp() << ' ' << cdb << line << '\n';
   }
 
-  std::mutex Mutex;
+  mutable std::mutex Mutex;
   cvVRStateStore Store;
   TVRState State;
   cvVRImage Image;

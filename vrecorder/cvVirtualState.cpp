@@ -196,7 +196,8 @@ nlohmann::json VRStateToJson(const TVRState& s) {
        {{"commands", s.Counters.Commands}, {"writes", s.Counters.Writes},
         {"sectors-written", s.Counters.SectorsWritten}, {"underruns", s.Counters.Underruns},
         {"write-errors", s.Counters.WriteErrors}, {"blanks", s.Counters.Blanks}, {"formats", s.Counters.Formats},
-        {"sessions-closed", s.Counters.SessionsClosed}}},
+        {"sessions-closed", s.Counters.SessionsClosed}, {"buffer-primings", s.Counters.BufferPrimings},
+        {"lowest-fill-percent", s.Counters.LowestFillPercent}}},
   };
 }
 
@@ -306,6 +307,8 @@ TVRState VRStateFromJson(const nlohmann::json& j) {
       Get(*it, "blanks", s.Counters.Blanks);
       Get(*it, "formats", s.Counters.Formats);
       Get(*it, "sessions-closed", s.Counters.SessionsClosed);
+      Get(*it, "buffer-primings", s.Counters.BufferPrimings);
+      Get(*it, "lowest-fill-percent", s.Counters.LowestFillPercent);
     }
     if (s.Settings.Speed < 0 || s.Settings.BufferKiB < 1 || !(s.Settings.TimeScale >= 0))
       throw std::runtime_error("settings out of range");

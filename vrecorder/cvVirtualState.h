@@ -116,6 +116,11 @@ struct TVRCounters {
   std::uint64_t Blanks = 0;
   std::uint64_t Formats = 0;
   std::uint64_t SessionsClosed = 0;
+  // Times the drive buffer filled up within a track (the host's stream was
+  // primed), and the lowest fill in percent seen after that while the
+  // track was written (100 until then).
+  std::uint64_t BufferPrimings = 0;
+  std::uint64_t LowestFillPercent = 100;
 };
 
 // A long operation started by BLANK, FORMAT UNIT or CLOSE SESSION. Times

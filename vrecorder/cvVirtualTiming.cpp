@@ -64,7 +64,12 @@ cvVRTiming::Clock::duration cvVRTiming::DrainTime() const {
 void cvVRTiming::Flush() {
   Fill = 0;
   Streaming = false;
+  PrimedSinceFlush = false;
   Last = Clock::now();
+}
+
+std::uint32_t cvVRTiming::FillPercent() const {
+  return static_cast<std::uint32_t>(std::clamp(std::floor(Fill * 100.0 / CapacitySectors), 0.0, 100.0));
 }
 
 std::uint32_t cvVRTiming::FillBytes() const {

@@ -37,6 +37,13 @@ class cvVRTiming {
   // The host flushed (SYNCHRONIZE CACHE, close): empty, not streaming.
   void Flush();
 
+  // The buffer has been full since the last flush: the host's stream is
+  // primed, and from now on a low fill means the host fell behind.
+  bool Primed() const { return PrimedSinceFlush; }
+  void MarkPrimed() { PrimedSinceFlush = true; }
+  // Fill in percent of the capacity.
+  std::uint32_t FillPercent() const;
+
   std::uint32_t CapacityBytes() const { return CapacitySectors * 2352u; }
   std::uint32_t FillBytes() const;
 
@@ -45,6 +52,7 @@ class cvVRTiming {
   std::uint32_t CapacitySectors = 891;
   double Fill = 0;  // sectors
   bool Streaming = false;
+  bool PrimedSinceFlush = false;
   Clock::time_point Last = Clock::now();
 };
 

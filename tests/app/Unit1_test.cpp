@@ -150,7 +150,6 @@ class TForm1Test : public QObject {
     Form_ = std::make_unique<TForm1>();
     cv::TBurnTimings timings = Form_->kacdb.GetTimings();
     timings.DrivePoll = std::chrono::milliseconds(50);
-    timings.CacheTail = std::chrono::milliseconds(10);
     Form_->kacdb.SetTimings(timings);
     QObject::connect(Form_->Timer1, &QTimer::timeout, Form_.get(), [this] {
       TForm1& f = *Form_;

@@ -74,7 +74,6 @@ TBurnTimings FastTimings() {
   timings.WriteRetry = std::chrono::milliseconds(2);
   timings.PrimePoll = std::chrono::milliseconds(5);
   timings.FailurePause = std::chrono::milliseconds(5);
-  timings.CacheTail = std::chrono::milliseconds(10);
   timings.DriveDeadline = std::chrono::seconds(60);
   timings.PrimeDeadline = std::chrono::seconds(60);
   return timings;

@@ -48,23 +48,43 @@ TEST(CacheThread, SizesTheQueueFromTheCacheSize) {
   SetCacheSize(files, 8388608);
   {
     TCacheThread cache(files, TBurnTimings{});
-    EXPECT_EQ(files.BlockCapacity, 132);
+    EXPECT_EQ(files.Blocks.Capacity(), 132);
   }
   // No SetCacheSize since the list was cleared: the minimum, not no room.
   ClearTracks(files);
-  TCacheThread cache(files, TBurnTimings{});
-  EXPECT_EQ(files.BlockCapacity, 33);
+  {
+    TCacheThread cache(files, TBurnTimings{});
+    EXPECT_EQ(files.Blocks.Capacity(), 33);
+  }
+  // Sized for the write speed: larger than asked, never smaller.
+  SetCacheSize(files, 8388608);
+  TCacheThread cache(files, TBurnTimings{}, CacheBytesForSpeed(files.CacheSize, 52));
+  EXPECT_EQ(files.Blocks.Capacity(), CacheBytesForSpeed(8388608, 52) / CacheBlockSize);
+}
+
+TEST(CacheBytesForSpeed, HoldsSecondsOfAudioAtTheWriteSpeedAndNeverLessThanAsked) {
+  // Ten seconds at 52x: 52 * 75 sectors a second.
+  EXPECT_EQ(CacheBytesForSpeed(8388608, 52), 10 * 52 * 75 * kSectorBytes);
+  EXPECT_EQ(CacheBytesForSpeed(8388608, 0), CacheBytesForSpeed(8388608, kFastestCDSpeed));
+  // At 4x ten seconds are less than the front end's 8 MiB: the 8 MiB stay.
+  EXPECT_EQ(CacheBytesForSpeed(8388608, 4), 8388608);
+  EXPECT_EQ(CacheBytesForSpeed(0, 1), kMinCacheSize);
+  EXPECT_EQ(CacheBytesForSpeed(200000000, 52), 200000000);
+  EXPECT_EQ(CacheBytesForSpeed(8388608, 10000), kMaxCacheSize);
+}
+
+// A queue as the cache thread opens it for a burn of `sectors` sectors.
+void OpenQueue(TAudioFiles& files, std::uint32_t sectors, std::int32_t blocks = 132) {
+  ASSERT_TRUE(files.Blocks.Open(blocks, sectors, false));
 }
 
 TEST(StoreChunk, SpreadsAChunkLargerThanABlockOverSeveralBlocks) {
   TAudioFiles files;
-  TCacheFill fill;
-  fill.PendingNewTrack = true;
-  fill.PendingPause = 450;
+  OpenQueue(files, 1000);
+  files.Blocks.StartTrack(450);
   const auto chunk = Pattern(3 * CacheBlockSize + 100 * 4, 1);
-  files.RemainingSectors = 1000;
-  StoreChunk(files, fill, chunk.data(), static_cast<std::int32_t>(chunk.size()), true);
-  EXPECT_EQ(files.BlockCount.load(), 4);
+  StoreChunk(files, chunk.data(), static_cast<std::int32_t>(chunk.size()), true);
+  EXPECT_EQ(files.Blocks.BlockCount(), 4);
 
   std::vector<std::uint8_t> out;
   std::vector<std::pair<bool, std::uint16_t>> marks;
@@ -78,22 +98,19 @@ TEST(StoreChunk, SpreadsAChunkLargerThanABlockOverSeveralBlocks) {
 
 TEST(StoreChunk, ATrackOfWholeBlocksQueuesNoEmptyBlockAndTheNextTrackStartsFresh) {
   TAudioFiles files;
-  TCacheFill fill;
-  files.RemainingSectors = 10000;
+  OpenQueue(files, 10000);
   // Track 1: exactly two blocks, in chunks of 9 sectors, then an empty last
   // chunk.
-  fill.PendingNewTrack = true;
-  fill.PendingPause = 150;
+  files.Blocks.StartTrack(150);
   const auto track1 = Pattern(2 * CacheBlockSize, 2);
   for (std::size_t at = 0; at < track1.size(); at += 9 * kSectorBytes)
-    StoreChunk(files, fill, track1.data() + at, 9 * kSectorBytes, false);
-  StoreChunk(files, fill, nullptr, 0, true);
-  EXPECT_EQ(files.BlockCount.load(), 2);
+    StoreChunk(files, track1.data() + at, 9 * kSectorBytes, false);
+  StoreChunk(files, nullptr, 0, true);
+  EXPECT_EQ(files.Blocks.BlockCount(), 2);
   // Track 2: one small chunk.
-  fill.PendingNewTrack = true;
-  fill.PendingPause = 450;
+  files.Blocks.StartTrack(450);
   const auto track2 = Pattern(5 * kSectorBytes, 3);
-  StoreChunk(files, fill, track2.data(), static_cast<std::int32_t>(track2.size()), true);
+  StoreChunk(files, track2.data(), static_cast<std::int32_t>(track2.size()), true);
 
   std::vector<std::uint8_t> out;
   std::vector<std::pair<bool, std::uint16_t>> marks;
@@ -108,14 +125,18 @@ TEST(StoreChunk, ATrackOfWholeBlocksQueuesNoEmptyBlockAndTheNextTrackStartsFresh
   EXPECT_EQ(out, both);
 }
 
-TEST(StoreChunk, SilenceChunksAreZeros) {
+TEST(StoreChunk, SilenceChunksAreZerosEvenInABlockUsedBefore) {
   TAudioFiles files;
-  TCacheFill fill;
-  files.RemainingSectors = 100;
-  const auto audio = Pattern(1000, 4);
-  StoreChunk(files, fill, audio.data(), 1000, false);
-  StoreChunk(files, fill, nullptr, 2 * kSectorBytes - 1000, true);
+  // Two blocks: the third chunk lands in the first block again.
+  OpenQueue(files, 100, 2);
+  const auto noise = Pattern(static_cast<std::size_t>(CacheBlockSize), 4);
+  StoreChunk(files, noise.data(), CacheBlockSize, true);
   std::vector<std::uint8_t> out;
+  TakeAll(files, out);
+  out.clear();
+  const auto audio = Pattern(1000, 5);
+  StoreChunk(files, audio.data(), 1000, false);
+  StoreChunk(files, nullptr, 2 * kSectorBytes - 1000, true);
   TakeAll(files, out);
   ASSERT_EQ(out.size(), static_cast<std::size_t>(2 * kSectorBytes));
   EXPECT_TRUE(std::equal(audio.begin(), audio.end(), out.begin()));
@@ -124,70 +145,42 @@ TEST(StoreChunk, SilenceChunksAreZeros) {
 
 TEST(TakeBlock, AnswersMinusOneWhileEmptyAndZeroWhenEverythingIsTaken) {
   TAudioFiles files;
-  TCacheFill fill;
-  files.RemainingSectors = 3;
+  OpenQueue(files, 3);
   EXPECT_EQ(TakeBlock(files), -1);
   const auto audio = Pattern(3 * kSectorBytes, 5);
-  StoreChunk(files, fill, audio.data(), static_cast<std::int32_t>(audio.size()), true);
+  StoreChunk(files, audio.data(), static_cast<std::int32_t>(audio.size()), true);
   EXPECT_EQ(TakeBlock(files), 3 * kSectorBytes);
-  EXPECT_EQ(files.RemainingSectors.load(), 0u);
-  EXPECT_EQ(files.BlockCount.load(), 0);
+  EXPECT_EQ(files.Blocks.RemainingSectors(), 0u);
+  EXPECT_EQ(files.Blocks.BlockCount(), 0);
   EXPECT_EQ(TakeBlock(files), 0);
 }
 
-TEST(TakeBlock, AnswersZeroOnceTheCacheHasFinished) {
+TEST(TakeBlock, AnswersZeroOnceTheCacheHasFinishedOrTheBurnIsAbandoned) {
   TAudioFiles files;
-  TCacheFill fill;
-  files.RemainingSectors = 30;
+  OpenQueue(files, 30);
   const auto audio = Pattern(3 * kSectorBytes, 6);
-  StoreChunk(files, fill, audio.data(), static_cast<std::int32_t>(audio.size()), true);
-  files.CacheFinished = true;
+  StoreChunk(files, audio.data(), static_cast<std::int32_t>(audio.size()), true);
+  files.Blocks.Finish();
   EXPECT_EQ(TakeBlock(files), 0);
+
+  OpenQueue(files, 30);
+  StoreChunk(files, audio.data(), static_cast<std::int32_t>(audio.size()), true);
+  files.Blocks.Abort();
+  EXPECT_EQ(TakeBlock(files), 0);
+  // Nothing more is stored once the burn is abandoned.
+  EXPECT_FALSE(StoreChunk(files, audio.data(), static_cast<std::int32_t>(audio.size()), true));
 }
 
 TEST(ReleaseCache, FreesEveryQueuedBlock) {
   TAudioFiles files;
-  TCacheFill fill;
+  OpenQueue(files, 100);
   const auto audio = Pattern(2 * CacheBlockSize, 7);
-  StoreChunk(files, fill, audio.data(), static_cast<std::int32_t>(audio.size()), true);
-  ASSERT_EQ(files.BlockCount.load(), 2);
+  StoreChunk(files, audio.data(), static_cast<std::int32_t>(audio.size()), true);
+  ASSERT_EQ(files.Blocks.BlockCount(), 2);
   ReleaseCache(files);
-  EXPECT_EQ(files.BlockCount.load(), 0);
-  EXPECT_TRUE(files.Blocks.empty());
-}
-
-// A producer and a consumer on two threads: every byte arrives once, in
-// order, whatever the chunk sizes (run under ThreadSanitizer in CI).
-TEST(CacheHandOver, DeliversEveryByteInOrderAcrossThreads) {
-  TAudioFiles files;
-  const std::int32_t sectors = 400;
-  const auto audio = Pattern(static_cast<std::size_t>(sectors) * kSectorBytes, 8);
-  files.RemainingSectors = static_cast<std::uint32_t>(sectors);
-
-  std::thread producer([&] {
-    TCacheFill fill;
-    fill.PendingNewTrack = true;
-    std::mt19937 random(9);
-    std::size_t at = 0;
-    while (at < audio.size()) {
-      const std::size_t size = std::min<std::size_t>(audio.size() - at, 1 + random() % 150000);
-      StoreChunk(files, fill, audio.data() + at, static_cast<std::int32_t>(size), at + size == audio.size());
-      at += size;
-    }
-  });
-  std::vector<std::uint8_t> out;
-  for (int spins = 0; spins < 200000; ++spins) {
-    const std::int32_t n = TakeBlock(files);
-    if (n == 0) break;
-    if (n < 0) {
-      std::this_thread::yield();
-      continue;
-    }
-    out.insert(out.end(), files.TransferBuffer.begin(), files.TransferBuffer.begin() + n);
-  }
-  producer.join();
-  EXPECT_EQ(files.RemainingSectors.load(), 0u);
-  EXPECT_EQ(out, audio);
+  EXPECT_EQ(files.Blocks.BlockCount(), 0);
+  EXPECT_EQ(files.Blocks.Capacity(), 0);
+  EXPECT_EQ(TakeBlock(files), 0);
 }
 
 }  // namespace

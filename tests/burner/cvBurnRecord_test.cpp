@@ -69,7 +69,8 @@ TEST(ClearTracks, EmptiesTheListAndTheBurnState) {
   ASSERT_EQ(AddTrack(files, DemoFile("02-theme.mp3"), 700, 450), TAddTrackResult::Added);
   SetCacheSize(files, 8388608);
   files.Status = bsClosingSession;
-  files.CacheFinished = true;
+  ASSERT_TRUE(files.Blocks.Open(10, 100, false));
+  files.Blocks.Finish();
   files.ErrorCode = beDataNotPrepared;
   EXPECT_TRUE(ClearTracks(files));
   EXPECT_EQ(files.TrackCount, 0);
@@ -77,7 +78,8 @@ TEST(ClearTracks, EmptiesTheListAndTheBurnState) {
   EXPECT_EQ(files.TotalSectors, 0);
   EXPECT_EQ(files.Status.load(), bsIdle);
   EXPECT_EQ(files.CacheSize, 0);
-  EXPECT_FALSE(files.CacheFinished.load());
+  EXPECT_FALSE(files.Blocks.Finished());
+  EXPECT_EQ(files.Blocks.Capacity(), 0);
   EXPECT_EQ(files.ErrorCode.load(), 0);
 }
 

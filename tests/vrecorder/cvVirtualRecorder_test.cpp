@@ -477,3 +477,22 @@ TEST_F(VirtualDevice, SwitchedOffRecorderIsNotListed) {
 }
 
 }  // namespace
+
+namespace {
+
+// The host polls the recorder at the pace of its own emulation: its
+// time-scale, the fraction of their real time its long operations take.
+TEST(VirtualRecorder, PaceIsItsTimeScale) {
+  cvtest::TempRecorderDir dir;
+  {
+    auto recorder = cv::OpenVirtualRecorder();
+    ASSERT_NE(recorder, nullptr);
+    EXPECT_DOUBLE_EQ(recorder->Pace(), 0.01);
+  }
+  cv::cvVirtualControl control(dir.Path);
+  ASSERT_TRUE(control.Set({"time-scale=0.25"})) << control.Error();
+  auto recorder = cv::OpenVirtualRecorder();
+  EXPECT_DOUBLE_EQ(recorder->Pace(), 0.25);
+}
+
+}  // namespace

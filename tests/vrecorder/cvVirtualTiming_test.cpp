@@ -34,6 +34,25 @@ TEST(VirtualTiming, BufferDrainsAtTheSpeedAndAnUnderrunIsSeenOnce) {
   EXPECT_FALSE(timing.Advance(t0 + 3s));
 }
 
+// The host's stream is primed once the buffer was full; the fill it then
+// falls to is what shows a host falling behind. A flush ends the priming.
+TEST(VirtualTiming, PrimingLastsUntilTheHostFlushesAndTheFillIsInPercent) {
+  cv::cvVRTiming timing;
+  timing.Configure(1, 64);  // 75 sectors a second, 27 sectors of buffer
+  const auto t0 = cv::cvVRTiming::Clock::now();
+  ASSERT_FALSE(timing.Advance(t0));
+  EXPECT_FALSE(timing.Primed());
+  timing.Add(27);
+  EXPECT_EQ(timing.FillPercent(), 100u);
+  timing.MarkPrimed();
+  EXPECT_TRUE(timing.Primed());
+  EXPECT_FALSE(timing.Advance(t0 + 200ms));  // 15 of 27 sectors drained: 12 left
+  EXPECT_EQ(timing.FillPercent(), 44u);
+  timing.Flush();
+  EXPECT_FALSE(timing.Primed());
+  EXPECT_EQ(timing.FillPercent(), 0u);
+}
+
 TEST(VirtualTiming, SpeedZeroNeverFillsOrWaits) {
   cv::cvVRTiming timing;
   timing.Configure(0, 2048);
