@@ -8,6 +8,7 @@
 #include "burner/cvBurnRecord.h"
 #include "burner/cvDriveWait.h"
 #include "burner/cvErase.h"
+#include "burner/cvSAOWriter.h"
 #include "burner/cvTrackSource.h"
 #include "device/cvIOError.h"
 #include "device/cvSCSILib.h"
@@ -18,7 +19,8 @@ TKAudioCDBurner::TKAudioCDBurner()
     : Files(std::make_unique<TAudioFiles>()),
       Device(std::make_unique<TSCSIDevice>()),
       EraseJob(std::make_unique<TEraseJob>()),
-      Hooks(std::make_unique<TBurnerHooks>()) {}
+      Hooks(std::make_unique<TBurnerHooks>()),
+      SAOOptions(std::make_unique<TSAOOptions>()) {}
 
 TKAudioCDBurner::~TKAudioCDBurner() {
   // Routines still queued on the dispatcher do nothing from now on.
@@ -123,7 +125,15 @@ bool TKAudioCDBurner::Burn() {
     SetError(beNoDevice);
     return false;
   }
+  if (WriteMode == TWriteMode::SessionAtOnce)
+    return StartSAOBurn(*Files, *Device, this, OnWriteDone, *Hooks, *SAOOptions, BurnNotes);
   return StartBurn(*Files, *Device, this, OnWriteDone, *Hooks);
+}
+
+void TKAudioCDBurner::SetWriteMode(TWriteMode Mode, const TSAOOptions& Options) {
+  if (RefuseWhenBusy()) return;
+  WriteMode = Mode;
+  *SAOOptions = Options;
 }
 
 bool TKAudioCDBurner::Erase(bool Quick) {

@@ -64,6 +64,7 @@ struct TCacheBlock {
 
 class TCacheThread;
 class TWriteThread;
+struct TSAOBurn;
 
 struct TAudioFiles {
   TAudioFiles();
@@ -119,6 +120,7 @@ struct TAudioFiles {
   // reset or destroyed. Declared last: destroyed first.
   std::unique_ptr<TCacheThread> CacheThread;
   std::unique_ptr<TWriteThread> WriteThread;
+  std::unique_ptr<TSAOBurn> SAOBurn;  // the workers of a Session-At-Once burn
 };
 
 // Stops and joins the workers, then sets the whole record to its initial

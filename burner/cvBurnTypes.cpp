@@ -38,6 +38,10 @@ std::string GetBurnErrorText(std::int32_t code) {
     case beTrackTooLong: return "TRACK TOO LONG";
     case beNoDevice: return "NO DEVICE SELECTED";
     case beWriteFailed: return "WRITE FAILED";
+    case beSAONeedsBlankDisc: return "SESSION-AT-ONCE NEEDS A BLANK CD-R/CD-RW";
+    case beSAOUnsupported: return "DRIVE CANNOT WRITE SESSION-AT-ONCE";
+    case beCueSheetRefused: return "DRIVE REFUSED THE DISC LAYOUT (CUE SHEET)";
+    case beSessionNotClosed: return "SESSION NOT CLOSED: THE DISC IS INCOMPLETE";
     default: {
       char text[32];
       std::snprintf(text, sizeof text, "DEVICE ERROR %d", static_cast<int>(code));

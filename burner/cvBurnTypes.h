@@ -55,6 +55,12 @@ enum TBurnError : std::int32_t {
   beTrackTooLong = 14,        // "TRACK TOO LONG"
   beNoDevice = 15,            // "NO DEVICE SELECTED"
   beWriteFailed = 16,         // "WRITE FAILED" (the drive gave no sense data)
+  // Session-At-Once (numbered apart from the codes above so that new
+  // Track-At-Once codes can follow them).
+  beSAONeedsBlankDisc = 40,   // "SESSION-AT-ONCE NEEDS A BLANK CD-R/CD-RW"
+  beSAOUnsupported = 41,      // "DRIVE CANNOT WRITE SESSION-AT-ONCE"
+  beCueSheetRefused = 42,     // "DRIVE REFUSED THE DISC LAYOUT (CUE SHEET)"
+  beSessionNotClosed = 43,    // "SESSION NOT CLOSED: THE DISC IS INCOMPLETE"
 };
 
 // The fixed message of an error code (table above; codes 256 and up and any

@@ -8,16 +8,28 @@
 
 #include "app/cli/burner_session.h"
 #include "app/cli/cli.h"
+#include "burner/cvDiscLayout.h"
+#include "burner/cvSAOWriter.h"
 #include "device/cvVirtualState.h"
 
 namespace {
 
 struct BurnOptions {
   std::string device;
-  int pause = 450;
+  int pause = -1;  // not given: 450 sectors, 150 with --sao
   std::int64_t cacheSize = 8388608;
   std::vector<std::string> files;
+  bool sao = false;
+  bool noCDText = false;
+  std::string mcn;
+  bool simulate = false;
 };
+
+// The Session-At-Once burn's notes (texts cut, codes left out, CD-TEXT the
+// drive refused), one line each on standard error.
+void PrintNotes(cv::TKAudioCDBurner& burner) {
+  for (const std::string& note : burner.GetBurnNotes()) std::cerr << "corvid-burn: note: " << note << '\n';
+}
 
 bool Readable(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -30,6 +42,14 @@ int Burn(const BurnOptions& options) {
   cli::BurnerSession session;
   if (std::string problem = cli::OpenBurner(session, options.device); !problem.empty()) return cli::Fail(problem);
   cv::TKAudioCDBurner& burner = *session.Burner;
+  if (options.sao) {
+    cv::TSAOOptions sao;
+    sao.CDText = !options.noCDText;
+    sao.Mcn = options.mcn;
+    sao.TestWrite = options.simulate;
+    burner.SetWriteMode(cv::TWriteMode::SessionAtOnce, sao);
+  }
+  const int pause = options.pause >= 0 ? options.pause : options.sao ? 150 : 450;
 
   // Every file is measured and added before anything is sent to the drive.
   burner.ClearTracks();
@@ -39,7 +59,7 @@ int Burn(const BurnOptions& options) {
     if (burner.GetLastFileKind() == 0) return cli::Fail(file + ": not an audio file");
     if (length <= 0) return cli::Fail(file + ": no audio could be decoded from it");
     burner.TakeLastError();
-    if (!burner.AddTrack(file, length, static_cast<std::uint16_t>(options.pause)))
+    if (!burner.AddTrack(file, length, static_cast<std::uint16_t>(pause)))
       return cli::Fail(file + ": cannot be added (" + burner.GetErrorText() + ")");
   }
   burner.SetCacheSize(static_cast<std::int32_t>(options.cacheSize));
@@ -52,11 +72,16 @@ int Burn(const BurnOptions& options) {
     withError = error;
     message = error ? "Write Done Failed! (" + sender->GetErrorText() + ")" : "Write Done!";
   };
-  if (!burner.Burn()) return cli::Fail("cannot burn: " + burner.GetErrorText());
+  if (!burner.Burn()) {
+    PrintNotes(burner);
+    return cli::Fail("cannot burn: " + burner.GetErrorText());
+  }
   cli::WaitForJob(session, [&] { return done; }, false);
+  PrintNotes(burner);
   if (!done) return cli::Fail("Write Done Failed! (no answer from the burner)");
   if (withError) return cli::Fail(message);
   std::cout << message << '\n';
+  if (options.simulate) std::cout << "Simulation: nothing was written to the disc.\n";
   const std::int32_t selected = burner.GetSelectedDevice();
   if (selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
     std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("
@@ -68,12 +93,30 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                     [](CLI::App& sub) -> cli::Runner {
                       auto options = std::make_shared<BurnOptions>();
                       cli::AddDeviceOption(sub, options->device);
-                      sub.add_option("--pause", options->pause, "Pause before each track, in sectors (75 a second)")
+                      sub.add_option("--pause", options->pause,
+                                     "Pause before each track, in sectors (75 a second; default 450, 150 with --sao; "
+                                     "0 with --sao joins the tracks gaplessly)")
                           ->check(CLI::Range(0, 65535));
+                      sub.add_flag("--sao", options->sao,
+                                   "Write Session-At-Once onto a blank CD: gapless joins, CD-TEXT from the tags, "
+                                   "ISRCs, MCN");
+                      sub.add_flag("--no-cd-text", options->noCDText, "With --sao: write no CD-TEXT");
+                      sub.add_option("--mcn", options->mcn, "With --sao: the disc's catalogue number (13 digits)")
+                          ->check([](const std::string& code) {
+                            return cv::ValidMcn(code) ? std::string() : std::string("13 digits expected");
+                          });
+                      sub.add_flag("--simulate", options->simulate,
+                                   "Go through the whole burn with the laser off (test write): nothing is written");
                       sub.add_option("--cache-size", options->cacheSize, "Decode-ahead cache in bytes")
                           ->check(CLI::Range(std::int64_t{0}, std::int64_t{2147483647}));
                       sub.add_option("FILE", options->files, "Audio files (WAV, MP3, WMA, Ogg Vorbis)")->required();
-                      return [options] { return Burn(*options); };
+                      return [options] {
+                        if (!options->sao && (options->noCDText || !options->mcn.empty()))
+                          return cli::UsageError("--no-cd-text and --mcn need --sao");
+                        if (!options->sao && options->simulate)
+                          return cli::UsageError("--simulate needs --sao");
+                        return Burn(*options);
+                      };
                     }}};
 
 }  // namespace
