@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "burner/cvBurnTypes.h"
+#include "decode/cvAudFiles.h"
 #include "device/cvSCSILib.h"
 
 namespace cv {
@@ -401,6 +402,8 @@ bool TForm1::InsertFile(const QString& name, bool showKind) {
   if (showKind) {
     if (kind == 1) caption = QStringLiteral("WAV");
     if (kind == 3) caption = QStringLiteral("MP3");
+    // The later kinds show their names too (FLAC, OPUS, M4A, AIFF).
+    if (kind > cv::afOGG) caption = QString::fromLatin1(cv::AudioFileKindName(static_cast<cv::TAudioFileKind>(kind)));
   }
   auto* row = new QTreeWidgetItem(QStringList{caption, name, MSFText(length), QString::number(length)});
   row->setTextAlignment(lcDuration, Qt::AlignRight | Qt::AlignVCenter);

@@ -55,7 +55,7 @@ std::string TKAudioCDBurner::GetDevicePath(std::uint8_t Index) const {
 
 std::int32_t TKAudioCDBurner::GetSelectedDevice() const { return SelectedIndex; }
 
-std::uint8_t TKAudioCDBurner::GetSupportedKinds() {
+std::uint16_t TKAudioCDBurner::GetSupportedKinds() {
   try {
     return SupportedAudioKinds();
   } catch (const std::exception&) {

@@ -59,7 +59,7 @@ class TKAudioCDBurner {
   std::string GetDeviceName(std::uint8_t Index) const;
   // 3. Kinds the installed codecs decode: bit k set for TAudioFileKind k
   //    (WAV 0x02, WMA 0x04, MP3 0x08, OGG 0x10).
-  std::uint8_t GetSupportedKinds();
+  std::uint16_t GetSupportedKinds();
   // 4. Makes drive Index the one every later command addresses.
   bool SelectDevice(std::uint8_t Index);
   // 5. Identifies FileName and measures it by decoding it completely: its

@@ -32,7 +32,7 @@ std::int32_t TTrackDecoder::OutputLength() const {
   return static_cast<std::int32_t>(length < 0 ? 0 : (length > size ? size : length));
 }
 
-std::uint8_t SupportedAudioKinds() {
+std::uint16_t SupportedAudioKinds() {
   TAudioFile probe("");
   return probe.SupportedKinds;
 }

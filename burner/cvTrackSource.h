@@ -39,6 +39,6 @@ class TTrackDecoder {
 };
 
 // TAudioFileKinds the installed codecs decode (bit k for kind k).
-std::uint8_t SupportedAudioKinds();
+std::uint16_t SupportedAudioKinds();
 
 }  // namespace cv

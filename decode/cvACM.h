@@ -57,6 +57,12 @@ inline constexpr uint16_t WAVE_FORMAT_MPEGLAYER3 = 0x0055;
 inline constexpr uint16_t WAVE_FORMAT_WMAUDIO1 = 0x0160;
 inline constexpr uint16_t WAVE_FORMAT_WMAUDIO2 = 0x0161;
 inline constexpr uint16_t WAVE_FORMAT_OGG_VORBIS = 0x6771;
+// Tags of the later kinds' codecs (the values the RIFF registry and
+// common practice use for these codecs in a WAVEFORMATEX).
+inline constexpr uint16_t WAVE_FORMAT_AAC = 0x00FF;
+inline constexpr uint16_t WAVE_FORMAT_ALAC = 0x6C61;
+inline constexpr uint16_t WAVE_FORMAT_OPUS = 0x704F;
+inline constexpr uint16_t WAVE_FORMAT_FLAC = 0xF1AC;
 
 // Driver support flags.
 inline constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CODEC = 0x1;

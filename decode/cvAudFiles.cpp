@@ -20,6 +20,10 @@ const char* AudioFileKindName(TAudioFileKind Kind) {
     case afWMA: return "WMA";
     case afMP3: return "MP3";
     case afOGG: return "OGG";
+    case afFLAC: return "FLAC";
+    case afOpus: return "OPUS";
+    case afM4A: return "M4A";
+    case afAIFF: return "AIFF";
     case afNone: break;
   }
   return "none";
@@ -169,6 +173,9 @@ void TAudioFile::DetectCodecs() {
   MP3CodecCount = 0;
   WMACodecCount = 0;
   VorbisCodecCount = 0;
+  FLACCodecCount = 0;
+  OpusCodecCount = 0;
+  MP4CodecCount = 0;
   LastResult = acmDriverEnum(
       [this](HACMDRIVERID Id, uintptr_t, uint32_t Support) {
         if (!(Support & ACMDRIVERDETAILS_SUPPORTF_CODEC)) return true;
@@ -185,6 +192,9 @@ void TAudioFile::DetectCodecs() {
           if (tag.dwFormatTag == WAVE_FORMAT_MPEGLAYER3) ++MP3CodecCount;
           if (tag.dwFormatTag == WAVE_FORMAT_WMAUDIO1) ++WMACodecCount;
           if (tag.dwFormatTag == WAVE_FORMAT_OGG_VORBIS) ++VorbisCodecCount;
+          if (tag.dwFormatTag == WAVE_FORMAT_FLAC) ++FLACCodecCount;
+          if (tag.dwFormatTag == WAVE_FORMAT_OPUS) ++OpusCodecCount;
+          if (tag.dwFormatTag == WAVE_FORMAT_AAC || tag.dwFormatTag == WAVE_FORMAT_ALAC) ++MP4CodecCount;
         }
         acmDriverClose(driver, 0);
         return true;
@@ -195,6 +205,9 @@ void TAudioFile::DetectCodecs() {
   if (MP3CodecCount > 0) SupportedKinds |= KindBit(afMP3);
   if (WMACodecCount > 0) SupportedKinds |= KindBit(afWMA);
   if (VorbisCodecCount > 0) SupportedKinds |= KindBit(afOGG);
+  if (FLACCodecCount > 0) SupportedKinds |= KindBit(afFLAC);
+  if (OpusCodecCount > 0) SupportedKinds |= KindBit(afOpus);
+  if (MP4CodecCount > 0) SupportedKinds |= KindBit(afM4A);
 }
 
 // ---------------------------------------------------------------------------
@@ -268,6 +281,10 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
       BlockSize = kBlockWAV;
       break;
     }
+    case afFLAC:
+    case afOpus:
+    case afM4A:
+    case afAIFF:
     case afNone:
       // No source format: the opens below fail.
       f = NewFormat(0);

@@ -35,16 +35,32 @@
 
 namespace cv {
 
-// Kind of an audio file.
-enum TAudioFileKind : uint8_t { afNone = 0, afWAV = 1, afWMA = 2, afMP3 = 3, afOGG = 4 };
+// Kind of an audio file. The first four are the original kinds; FLAC, Ogg
+// Opus, MP4/M4A (AAC or ALAC) and AIFF/AIFF-C came later.
+enum TAudioFileKind : uint8_t {
+  afNone = 0,
+  afWAV = 1,
+  afWMA = 2,
+  afMP3 = 3,
+  afOGG = 4,
+  afFLAC = 5,
+  afOpus = 6,
+  afM4A = 7,
+  afAIFF = 8,
+};
 
-// A set of kinds: kind n is bit n (WAV 0x02, WMA 0x04, MP3 0x08, OGG 0x10).
-using TAudioFileKinds = uint8_t;
+// Every kind except afNone, in code order.
+inline constexpr TAudioFileKind kAudioFileKinds[] = {afWAV, afWMA, afMP3, afOGG, afFLAC, afOpus, afM4A, afAIFF};
+
+// A set of kinds: kind n is bit n (WAV 0x02, WMA 0x04, MP3 0x08, OGG 0x10,
+// FLAC 0x20, Opus 0x40, M4A 0x80, AIFF 0x100). Two bytes wide since the
+// later kinds: the original four keep their bits.
+using TAudioFileKinds = uint16_t;
 
 constexpr TAudioFileKinds KindBit(TAudioFileKind Kind) { return static_cast<TAudioFileKinds>(1u << Kind); }
 constexpr bool HasKind(TAudioFileKinds Kinds, TAudioFileKind Kind) { return (Kinds & KindBit(Kind)) != 0; }
 
-// "WAV", "WMA", "MP3", "OGG" or "none".
+// "WAV", "WMA", "MP3", "OGG", "FLAC", "OPUS", "M4A", "AIFF" or "none".
 const char* AudioFileKindName(TAudioFileKind Kind);
 
 class TAudioFile {
@@ -146,6 +162,10 @@ class TAudioFile {
   int32_t MP3CodecCount = 0;
   int32_t WMACodecCount = 0;
   int32_t VorbisCodecCount = 0;
+  // The later kinds' tags: FLAC, Opus, AAC or ALAC.
+  int32_t FLACCodecCount = 0;
+  int32_t OpusCodecCount = 0;
+  int32_t MP4CodecCount = 0;
 
   std::string FileName;          // as given to the constructor
   uint32_t EstimatedLength = 0;  // Sectors, the reader's DurationSectors

@@ -10,7 +10,7 @@
 #include "app/cli/cli.h"
 #include "burner/cvDiscLayout.h"
 #include "burner/cvSAOWriter.h"
-#include "device/cvVirtualState.h"
+#include "vrecorder/cvVirtualState.h"
 
 namespace {
 

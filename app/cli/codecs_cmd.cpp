@@ -59,7 +59,7 @@ json Drivers() {
 int Codecs(bool asJson) {
   TAudioFile probe("");
   json names = json::array();
-  for (TAudioFileKind k : {afWAV, afWMA, afMP3, afOGG})
+  for (TAudioFileKind k : kAudioFileKinds)
     if (HasKind(probe.SupportedKinds, k)) names.push_back(AudioFileKindName(k));
   json drivers = Drivers();
   if (asJson) {
@@ -81,7 +81,7 @@ int Codecs(bool asJson) {
   }
   std::string kinds;
   for (const auto& n : names) kinds += " " + n.get<std::string>();
-  std::cout << "SupportedKinds " << Hex(probe.SupportedKinds, 2) << ":" << kinds << '\n';
+  std::cout << "SupportedKinds " << Hex(probe.SupportedKinds, 4) << ":" << kinds << '\n';
   return cli::kExitOk;
 }
 

@@ -176,6 +176,10 @@ TProbeResult Summarise(const TAudioFile& f) {
       r = {w.ChannelCount, w.SampleRate, static_cast<uint32_t>(uint64_t{w.BytesPerSecond} * 8 / 1000), {}};
       break;
     }
+    case afFLAC:
+    case afOpus:
+    case afM4A:
+    case afAIFF:
     case afNone:
       break;
   }

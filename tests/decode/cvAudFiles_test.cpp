@@ -29,7 +29,16 @@ TEST(AudioFileKinds, KindsAndTheirBits) {
   EXPECT_STREQ(AudioFileKindName(afOGG), "OGG");
   EXPECT_STREQ(AudioFileKindName(afNone), "none");
   EXPECT_EQ(sizeof(TAudioFileKind), 1u);
-  EXPECT_EQ(sizeof(TAudioFileKinds), 1u);
+  // The later kinds need a ninth bit; the original four keep theirs.
+  EXPECT_EQ(sizeof(TAudioFileKinds), 2u);
+  EXPECT_EQ(KindBit(afFLAC), 0x20);
+  EXPECT_EQ(KindBit(afOpus), 0x40);
+  EXPECT_EQ(KindBit(afM4A), 0x80);
+  EXPECT_EQ(KindBit(afAIFF), 0x100);
+  EXPECT_STREQ(AudioFileKindName(afFLAC), "FLAC");
+  EXPECT_STREQ(AudioFileKindName(afOpus), "OPUS");
+  EXPECT_STREQ(AudioFileKindName(afM4A), "M4A");
+  EXPECT_STREQ(AudioFileKindName(afAIFF), "AIFF");
 }
 
 TEST(AudioFileCreate, EmptyOrBlankNameIdentifiesNothing) {
@@ -85,7 +94,7 @@ TEST(AudioFileCreate, FixturesGetTheirKindAndTheReadersTriedInOrder) {
       case afMP3: EXPECT_EQ(f.EstimatedLength, static_cast<uint32_t>(f.MP3File->DurationSectors())); break;
       case afOGG: EXPECT_EQ(f.EstimatedLength, static_cast<uint32_t>(f.OGGFile->DurationSectors())); break;
       case afWAV: EXPECT_EQ(f.EstimatedLength, static_cast<uint32_t>(f.WAVFile->DurationSectors())); break;
-      case afNone: break;
+      default: break;
     }
     EXPECT_GT(f.EstimatedLength, 0u);
   }
