@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "burner/cvCDText.h"
+#include "burner/cvTrackSource.h"  // kSamplesPerSector
 
 namespace cv {
 
-inline constexpr std::int64_t kSamplesPerSector = 588;
 inline constexpr std::int32_t kFirstPregapSectors = 150;  // track 1 always starts at LBA 0
 inline constexpr std::int32_t kMinLaidTrackSectors = 301;
 

@@ -35,20 +35,11 @@ std::uint8_t SenseKey(const TSCSIDevice& device) { return device.Sense[2] & 0x0F
 
 // --- Measuring and laying out -----------------------------------------------
 
-std::int64_t MeasureSamples(const std::string& FileName) {
-  TTrackDecoder decoder(FileName);
-  if (decoder.FileKind() == 0 || !decoder.PrepareDecoding()) return 0;
-  std::int64_t bytes = 0;
-  int empty = 0;
-  for (;;) {
-    const std::int32_t result = decoder.DecodeBlock();
-    const std::int32_t length = std::max<std::int32_t>(0, decoder.OutputLength());
-    bytes += length;
-    if (result == -1) break;
-    empty = length > 0 ? 0 : empty + 1;
-    if (empty > kMaxEmptyBlocks) return 0;
-  }
-  return bytes / kBytesPerSample;
+std::int64_t MeasureSamples(const TAudioFilesToBurn& Track) {
+  TTrackDecoder decoder(Track.FileName);
+  if (decoder.FileKind() == 0) return 0;
+  decoder.SetRange(Track.StartSample, Track.EndSample);
+  return decoder.MeasureSamples();
 }
 
 std::int32_t LayOutTracks(const TAudioFiles& Files, const TSAOOptions& Options, TDiscLayout& Layout) {
@@ -60,7 +51,7 @@ std::int32_t LayOutTracks(const TAudioFiles& Files, const TSAOOptions& Options, 
     const TAudioFilesToBurn& track = Files.Tracks[static_cast<std::size_t>(i)];
     TLayoutInput input;
     try {
-      input.Samples = MeasureSamples(track.FileName);
+      input.Samples = MeasureSamples(track);
     } catch (const EInOutError&) {
       return beCantOpenFile;
     } catch (const std::exception&) {
@@ -233,7 +224,9 @@ void TSAOFeed::Run(std::stop_token stop) {
     std::int64_t stored = 0;
     try {
       TTrackDecoder decoder(track.FileName);
-      if (decoder.FileKind() == 0 || !decoder.PrepareDecoding()) return fail(beDataNotPrepared);
+      if (decoder.FileKind() == 0) return fail(beDataNotPrepared);
+      decoder.SetRange(track.StartSample, track.EndSample);
+      if (!decoder.PrepareDecoding()) return fail(beDataNotPrepared);
       int empty = 0;
       for (;;) {
         const std::int32_t result = decoder.DecodeBlock();

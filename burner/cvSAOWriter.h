@@ -128,9 +128,10 @@ struct TSAOBurn {
   std::unique_ptr<TSAOWriteThread> Writer;  // holds the feed
 };
 
-// Exact length in samples of a file's decoded audio (0 when nothing
-// decodes). Raises EInOutError when the file cannot be opened.
-std::int64_t MeasureSamples(const std::string& FileName);
+// Exact length in samples of a track's decoded audio (its part of the file;
+// 0 when nothing decodes). Raises EInOutError when the file cannot be
+// opened.
+std::int64_t MeasureSamples(const TAudioFilesToBurn& Track);
 
 // Lays out the burn record's tracks (each decoded once to measure it) with
 // their tags. Answers 0 and the layout, or the error code.

@@ -1,7 +1,10 @@
-// corvid-burn burn: burns audio files as an audio CD, one track per file.
+// corvid-burn burn: burns audio files as an audio CD, one track per file;
+// playlists (.m3u, .m3u8, .pls) give their files in order, and a cue sheet
+// (.cue) its tracks, each a part of a file.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -9,7 +12,9 @@
 #include "app/cli/burner_session.h"
 #include "app/cli/cli.h"
 #include "burner/cvDiscLayout.h"
+#include "burner/cvListTracks.h"
 #include "burner/cvSAOWriter.h"
+#include "device/cvSCSILib.h"
 #include "vrecorder/cvVirtualState.h"
 
 namespace {
@@ -53,14 +58,23 @@ int Burn(const BurnOptions& options) {
 
   // Every file is measured and added before anything is sent to the drive.
   burner.ClearTracks();
-  for (const std::string& file : options.files) {
-    if (!Readable(file)) return cli::Fail(file + ": cannot be read (CAN'T OPEN FILE FOR READ)");
-    const std::int32_t length = burner.GetFileLength(file);
-    if (burner.GetLastFileKind() == 0) return cli::Fail(file + ": not an audio file");
-    if (length <= 0) return cli::Fail(file + ": no audio could be decoded from it");
+  for (const std::string& file : options.files)
+    if (cv::ListKindOfName(file) == cv::TListKind::None && !Readable(file))
+      return cli::Fail(file + ": cannot be read (CAN'T OPEN FILE FOR READ)");
+  std::vector<cv::TMeasuredTrack> tracks;
+  if (std::string problem; !cv::MeasureTracks(burner, options.files, tracks, problem)) return cli::Fail(problem);
+  const bool listed = tracks.size() != options.files.size() ||
+                      std::any_of(tracks.begin(), tracks.end(), [](const auto& t) { return !t.Track.ListFile.empty(); });
+  int number = 0;
+  for (const cv::TMeasuredTrack& track : tracks) {
     burner.TakeLastError();
-    if (!burner.AddTrack(file, length, static_cast<std::uint16_t>(pause)))
-      return cli::Fail(file + ": cannot be added (" + burner.GetErrorText() + ")");
+    if (!burner.AddTrack(track.Track.Path, track.LengthSectors, static_cast<std::uint16_t>(pause),
+                         track.Track.StartSample, track.Track.EndSample))
+      return cli::Fail(cv::DescribeTrack(track.Track) + ": cannot be added (" + burner.GetErrorText() + ")");
+    // What the lists made of the files, before the burn starts.
+    if (listed)
+      std::cout << "Track " << ++number << "  " << cv::SectorsToMSFText(static_cast<std::uint32_t>(track.LengthSectors))
+                << "  " << cv::DescribeTrack(track.Track) << '\n';
   }
   burner.SetCacheSize(static_cast<std::int32_t>(options.cacheSize));
 
@@ -109,7 +123,10 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                                    "Go through the whole burn with the laser off (test write): nothing is written");
                       sub.add_option("--cache-size", options->cacheSize, "Decode-ahead cache in bytes")
                           ->check(CLI::Range(std::int64_t{0}, std::int64_t{2147483647}));
-                      sub.add_option("FILE", options->files, "Audio files (WAV, MP3, WMA, Ogg Vorbis)")->required();
+                      sub.add_option("FILE", options->files,
+                                     "Audio files (WAV, MP3, WMA, Ogg Vorbis), playlists (.m3u, .m3u8, .pls) "
+                                     "or cue sheets (.cue)")
+                          ->required();
                       return [options] {
                         if (!options->sao && (options->noCDText || !options->mcn.empty()))
                           return cli::UsageError("--no-cd-text and --mcn need --sao");
