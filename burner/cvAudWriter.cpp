@@ -170,8 +170,8 @@ void FireWriteDone(TAudioFiles& Files) {
 }
 
 bool WriteSectorsRetried(TSCSIDevice& Device, std::uint32_t Lba, std::span<const std::uint8_t> Data,
-                         const TBurnTimings& Timings, std::stop_token& Stop) {
-  const auto sectors = static_cast<std::uint16_t>(Data.size() / kSectorBytes);
+                         const TBurnTimings& Timings, std::stop_token& Stop, std::uint16_t Blocks) {
+  const auto sectors = Blocks != 0 ? Blocks : static_cast<std::uint16_t>(Data.size() / kSectorBytes);
   const auto bytes = static_cast<std::uint32_t>(Data.size());
   for (int attempt = 1;; ++attempt) {
     const bool written = Device.WriteSectors(Lba, sectors, Data, bytes);

@@ -10,6 +10,7 @@
 #include "burner/cvBurnRecord.h"
 #include "burner/cvDriveWait.h"
 #include "burner/cvErase.h"
+#include "burner/cvSAOWriter.h"
 #include "burner/cvTrackSource.h"
 #include "device/cvIOError.h"
 #include "device/cvSCSILib.h"
@@ -21,7 +22,8 @@ TKAudioCDBurner::TKAudioCDBurner()
     : Files(std::make_unique<TAudioFiles>()),
       Device(std::make_unique<TSCSIDevice>()),
       EraseJob(std::make_unique<TEraseJob>()),
-      Hooks(std::make_unique<TBurnerHooks>()) {}
+      Hooks(std::make_unique<TBurnerHooks>()),
+      SAOOptions(std::make_unique<TSAOOptions>()) {}
 
 TKAudioCDBurner::~TKAudioCDBurner() {
   // Routines still queued on the dispatcher do nothing from now on.
@@ -55,12 +57,13 @@ bool TKAudioCDBurner::IsBusy() const {
   if (Files->Running.load() || EraseJob->Running.load()) return true;
   // The cache thread may outlive the write thread's end of the burn.
   if (Files->CacheThread && !Files->CacheThread->Ended()) return true;
+  if (Files->SAOBurn && Files->SAOBurn->Writer && !Files->SAOBurn->Writer->Ended()) return true;
   return Files->WriteThread && !Files->WriteThread->Ended();
 }
 
 bool TKAudioCDBurner::Cancel() {
   BeginOperation();
-  if (!Files->Running.load() || !Files->WriteThread) {
+  if (!Files->Running.load() || (!Files->WriteThread && !Files->SAOBurn)) {
     SetError(beNothingToCancel);
     return false;
   }
@@ -179,7 +182,30 @@ bool TKAudioCDBurner::Burn() {
     Refusal = 0;
     if (handler) handler(sender, id, withError);
   };
+  if (WriteMode != TWriteMode::SessionAtOnce) return StartBurn(*Files, *Device, this, std::move(done), *Hooks);
+
+  BurnNotes.clear();
+  if (StartSAOBurn(*Files, *Device, this, done, *Hooks, *SAOOptions, BurnNotes)) return true;
+  // A drive that cannot write Session-At-Once, or takes none of the cue
+  // sheet's forms, refused before anything was written: the tracks go
+  // Track-At-Once, as burning programs fall back, and a note says what the
+  // disc lacks. Never for a test write (Track-At-Once would burn for real).
+  const std::int32_t code = Files->ErrorCode.load();
+  if ((code != beSAOUnsupported && code != beCueSheetRefused) || !SAOOptions->FallBackToTrackAtOnce ||
+      SAOOptions->TestWrite)
+    return false;
+  BurnNotes.clear();  // notes about the texts and codes that the disc now will not carry
+  BurnNotes.push_back(std::string(code == beSAOUnsupported ? "the drive cannot write Session-At-Once"
+                                                            : "the drive refused every form of the disc layout") +
+                      ": the disc is written Track-At-Once instead (joins are not gapless; no CD-TEXT, ISRC "
+                      "or MCN)");
   return StartBurn(*Files, *Device, this, std::move(done), *Hooks);
+}
+
+void TKAudioCDBurner::SetWriteMode(TWriteMode Mode, const TSAOOptions& Options) {
+  if (RefuseWhenBusy()) return;
+  WriteMode = Mode;
+  *SAOOptions = Options;
 }
 
 bool TKAudioCDBurner::Erase(bool Quick) {

@@ -20,7 +20,9 @@
 
 #include "app/cli/burner_session.h"
 #include "app/cli/cli.h"
+#include "burner/cvDiscLayout.h"
 #include "burner/cvListTracks.h"
+#include "burner/cvSAOWriter.h"
 #include "device/cvSCSILib.h"
 #include "vrecorder/cvVirtualState.h"
 
@@ -28,9 +30,13 @@ namespace {
 
 struct BurnOptions {
   std::string device;
-  int pause = 450;
+  int pause = -1;  // not given: 450 sectors, 150 with --sao
   std::int64_t cacheSize = 8388608;
   std::vector<std::string> files;
+  bool sao = false;
+  bool noCDText = false;
+  std::string mcn;
+  bool simulate = false;
 };
 
 // Signals received while the burn runs; the handler only counts.
@@ -64,6 +70,13 @@ class SignalsToCancel {
   struct sigaction OldTerm_ {};
 };
 
+// The Session-At-Once burn's notes (texts cut, codes left out, CD-TEXT the
+// drive refused, a fall-back to Track-At-Once), one line each on standard
+// error.
+void PrintNotes(cv::TKAudioCDBurner& burner) {
+  for (const std::string& note : burner.GetBurnNotes()) std::cerr << "corvid-burn: note: " << note << '\n';
+}
+
 std::string Readable(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
@@ -75,6 +88,14 @@ int Burn(const BurnOptions& options) {
   cli::BurnerSession session;
   if (std::string problem = cli::OpenBurner(session, options.device); !problem.empty()) return cli::Fail(problem);
   cv::TKAudioCDBurner& burner = *session.Burner;
+  if (options.sao) {
+    cv::TSAOOptions sao;
+    sao.CDText = !options.noCDText;
+    sao.Mcn = options.mcn;
+    sao.TestWrite = options.simulate;
+    burner.SetWriteMode(cv::TWriteMode::SessionAtOnce, sao);
+  }
+  const int pause = options.pause >= 0 ? options.pause : options.sao ? 150 : 450;
 
   // Every file is measured and added before anything is sent to the drive.
   burner.ClearTracks();
@@ -88,7 +109,7 @@ int Burn(const BurnOptions& options) {
                       std::any_of(tracks.begin(), tracks.end(), [](const auto& t) { return !t.Track.ListFile.empty(); });
   int number = 0;
   for (const cv::TMeasuredTrack& track : tracks) {
-    if (!burner.AddTrack(track.Track.Path, track.LengthSectors, static_cast<std::uint16_t>(options.pause),
+    if (!burner.AddTrack(track.Track.Path, track.LengthSectors, static_cast<std::uint16_t>(pause),
                          track.Track.StartSample, track.Track.EndSample))
       return cli::Fail(cv::DescribeTrack(track.Track) + ": cannot be added (" + cli::Reason(burner) + ")");
     // What the lists made of the files, before the burn starts.
@@ -117,6 +138,7 @@ int Burn(const BurnOptions& options) {
 
   SignalsToCancel signals;
   if (!burner.Burn()) {
+    PrintNotes(burner);
     if (gSignals.load() > 0) return cli::kExitCancelled;
     return cli::Fail("Burn Not Started! (" + cli::Reason(burner) + ")");
   }
@@ -136,6 +158,7 @@ int Burn(const BurnOptions& options) {
         return done;
       },
       false);
+  PrintNotes(burner);
   if (!done) return cli::Fail("Write Done Failed! (no answer from the burner)");
   const std::string disc = burner.GetDiscState();
   if (withError) {
@@ -144,6 +167,7 @@ int Burn(const BurnOptions& options) {
   }
   std::cout << message << '\n';
   if (!disc.empty()) std::cout << "Disc: " << disc << '\n';
+  if (options.simulate) std::cout << "Simulation: nothing was written to the disc.\n";
   const std::int32_t selected = burner.GetSelectedDevice();
   if (selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
     std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("
@@ -155,15 +179,33 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                     [](CLI::App& sub) -> cli::Runner {
                       auto options = std::make_shared<BurnOptions>();
                       cli::AddDeviceOption(sub, options->device);
-                      sub.add_option("--pause", options->pause, "Pause before each track, in sectors (75 a second)")
+                      sub.add_option("--pause", options->pause,
+                                     "Pause before each track, in sectors (75 a second; default 450, 150 with --sao; "
+                                     "0 with --sao joins the tracks gaplessly)")
                           ->check(CLI::Range(0, 65535));
+                      sub.add_flag("--sao", options->sao,
+                                   "Write Session-At-Once onto a blank CD: gapless joins, CD-TEXT from the tags, "
+                                   "ISRCs, MCN");
+                      sub.add_flag("--no-cd-text", options->noCDText, "With --sao: write no CD-TEXT");
+                      sub.add_option("--mcn", options->mcn, "With --sao: the disc's catalogue number (13 digits)")
+                          ->check([](const std::string& code) {
+                            return cv::ValidMcn(code) ? std::string() : std::string("13 digits expected");
+                          });
+                      sub.add_flag("--simulate", options->simulate,
+                                   "Go through the whole burn with the laser off (test write): nothing is written");
                       sub.add_option("--cache-size", options->cacheSize, "Decode-ahead cache in bytes")
                           ->check(CLI::Range(std::int64_t{0}, std::int64_t{2147483647}));
                       sub.add_option("FILE", options->files,
                                      "Audio files (WAV, MP3, WMA, Ogg Vorbis), playlists (.m3u, .m3u8, .pls) "
                                      "or cue sheets (.cue)")
                           ->required();
-                      return [options] { return Burn(*options); };
+                      return [options] {
+                        if (!options->sao && (options->noCDText || !options->mcn.empty()))
+                          return cli::UsageError("--no-cd-text and --mcn need --sao");
+                        if (!options->sao && options->simulate)
+                          return cli::UsageError("--simulate needs --sao");
+                        return Burn(*options);
+                      };
                     }}};
 
 }  // namespace
