@@ -1053,7 +1053,10 @@ void cvVirtualDrive::WriteSessionAtOnce(TReply& r, std::int32_t lba, std::uint32
     (void)Timing.Advance(cvVRTiming::Clock::now());  // the data was waiting: no underrun
   }
   // disc.bin holds LBA 0 on; the lead-in and the first pause are not in it.
-  const std::int64_t skip = std::max<std::int64_t>(0, -std::int64_t{lba});
+  // A test write (page 05h byte 2 bit 4) checks and paces every block but
+  // puts nothing on the disc.
+  const bool testWrite = State.Page05[2] & 0x10;
+  const std::int64_t skip = testWrite ? count : std::max<std::int64_t>(0, -std::int64_t{lba});
   if (skip < count && !Image.Write(lba + static_cast<std::int32_t>(skip), r.Data.subspan(static_cast<std::size_t>(skip) * kVRSectorBytes))) {
     ++State.Counters.WriteErrors;
     State.Sao = before;  // nothing of this WRITE counts
@@ -1074,6 +1077,13 @@ void cvVirtualDrive::CloseSessionAtOnce(TReply& r, bool immed) {
   if (!Image.Sync()) return r.Fail(3, 0x0C, 0x00);
   cvVRSaoWriter* writer = SaoWriter();
   if (!writer->AllWritten(State.Sao)) return;
+  if (State.Page05[2] & 0x10) {
+    // The end of a test write: the disc stays blank.
+    State.Sao = {};
+    Sao.reset();
+    Touch(true);
+    return;
+  }
   const bool appendable = (State.Page05[3] >> 6) == 3;
   writer->Close(State.Sao, State.Disc, appendable);
   State.Sao = {};

@@ -148,8 +148,12 @@ int Burn(const BurnOptions& options) {
       [&] {
         for (; handled < gSignals.load(); ++handled) {
           if (burner.Cancel()) {
-            std::cerr << "\ncorvid-burn: cancelling: writing stops, the open track is finished and the session "
-                         "closed; please wait\n";
+            if (options.sao)
+              std::cerr << "\ncorvid-burn: cancelling: writing stops (a Session-At-Once disc written only in part "
+                           "cannot be closed); please wait\n";
+            else
+              std::cerr << "\ncorvid-burn: cancelling: writing stops, the open track is finished and the session "
+                           "closed; please wait\n";
           } else {
             burner.TakeLastError();  // the refusal, not the burn's outcome
             if (!done) std::cerr << "\ncorvid-burn: the disc is being closed; this must finish (please wait)\n";

@@ -497,6 +497,25 @@ TEST(SAOBurn, WithoutTheFallBackARefusalEndsTheBurnBeforeAnythingIsWritten) {
   EXPECT_FALSE(dir.Load().Disc.Written);
 }
 
+TEST(SAOBurn, ASimulatedBurnSendsTheWholeLayoutAndLeavesTheDiscBlank) {
+  TRecorderDir dir;
+  TOutcome outcome;
+  {
+    TBurnerRig rig;
+    TSAOOptions options;
+    options.TestWrite = true;
+    outcome = BurnSAO(rig, {Tagged("02-vorbis.ogg"), Tagged("04-alac.m4a")}, options, 150);
+  }
+  ASSERT_TRUE(outcome.Started) << outcome.ErrorText;
+  ASSERT_FALSE(outcome.WithError) << outcome.ErrorText << "\n" << outcome.DiscState;
+  EXPECT_NE(outcome.DiscState.find("test write: nothing was written"), std::string::npos) << outcome.DiscState;
+  const TVRState state = dir.Load();
+  EXPECT_TRUE(state.Disc.Tracks.empty());
+  EXPECT_FALSE(state.Disc.Written);
+  // Every block went to the drive: the lead-in and the program area.
+  EXPECT_GT(state.Counters.SectorsWritten, 12340u + 150u + 2 * 301u);
+}
+
 TEST(SAOBurn, AWriteErrorInTheProgramAreaEndsWithTheDrivesSenseAndSaysTheDiscIsLost) {
   TRecorderDir dir;
   dir.Edit([](TVRState& s) { s.Faults.WriteErrorAt = 200; });
