@@ -465,6 +465,20 @@ TEST(SAOBurn, ARecorderRefusingSessionAtOnceGetsTheTracksTrackAtOnceWithANote) {
   }
 }
 
+TEST(SAOBurn, ADriveThatDoesNotKnowSendCueSheetGetsTrackAtOnce) {
+  TRecorderDir dir;
+  dir.Edit([](TVRState& s) { s.Faults.FailOpcode = 0x5D; });
+  TOutcome outcome;
+  {
+    TBurnerRig rig;
+    outcome = BurnSAO(rig, {Tagged("02-vorbis.ogg")}, TSAOOptions{}, 150);
+  }
+  ASSERT_TRUE(outcome.Started) << outcome.ErrorText;
+  ASSERT_FALSE(outcome.WithError) << outcome.ErrorText << "\n" << outcome.DiscState;
+  EXPECT_NE(Joined(outcome.Notes).find("Track-At-Once instead"), std::string::npos) << Joined(outcome.Notes);
+  ASSERT_EQ(dir.Load().Disc.Tracks.size(), 1u);
+}
+
 TEST(SAOBurn, ATestWriteIsNeverTurnedIntoARealTrackAtOnceBurn) {
   TRecorderDir dir;
   dir.Edit([](TVRState& s) { s.Faults.SaoUnsupported = true; });

@@ -90,9 +90,10 @@ class VirtualSao : public ::testing::Test {
     Drive->Settle();
   }
 
-  Reply SetSao(std::uint8_t multisession = 0, std::uint8_t trackMode = 0, std::uint8_t blockType = 0) {
+  Reply SetSao(std::uint8_t multisession = 0, std::uint8_t trackMode = 0, std::uint8_t blockType = 0,
+               bool testWrite = false) {
     return Drive->SetPage05([&](std::vector<std::uint8_t>& p) {
-      p[2] = 0x40 | 0x02;
+      p[2] = static_cast<std::uint8_t>(0x40 | (testWrite ? 0x10 : 0x00) | 0x02);
       p[3] = static_cast<std::uint8_t>(multisession << 6 | trackMode);
       p[4] = blockType;
       p[8] = 0x00;
@@ -193,6 +194,24 @@ TEST_F(VirtualSao, GoodBurnLeavesTheExactImage) {
   Reply info = Drive->DiscInfo();
   ASSERT_TRUE(info.Good());
   EXPECT_EQ(info.Data[2] & 0x03, 2);
+}
+
+TEST_F(VirtualSao, ATestWriteChecksEveryBlockAndLeavesTheDiscBlank) {
+  ASSERT_EQ(SetSao(0, 0, 0, true).Code(), "good");
+  ASSERT_EQ(SendCue(JoyfulNightsCue().Bytes).Code(), "good");
+  WriteAll(kLeadInStart, cvtest::LeadInBlocks(cvtest::JoyfulNightsPacks(), 0, -150 - kLeadInStart), 96, 31);
+  // The layout is enforced as in a real write.
+  EXPECT_EQ(Drive->Write(0, 1, std::vector<std::uint8_t>(2352, 0)).Code(), "5/21/02");
+  WriteAll(-150, ProgramArea(), 2352, 27);
+  ASSERT_EQ(Drive->SyncCache().Code(), "good");
+  Reply info = Drive->DiscInfo();
+  ASSERT_TRUE(info.Good());
+  EXPECT_EQ(info.Data[2] & 0x03, 0);  // blank
+  const std::vector<std::uint8_t> image = ReadFile(Dir.Path / "disc.bin");
+  EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](std::uint8_t b) { return b == 0; }));
+  // The same disc takes the real write afterwards.
+  BurnJoyfulNights();
+  EXPECT_EQ(Drive->DiscInfo().Data[2] & 0x03, 2);
 }
 
 TEST_F(VirtualSao, TocSubChannelAndConfigurationAfterTheBurn) {
