@@ -127,6 +127,7 @@ cvVirtualDrive::cvVirtualDrive(TVRState& state, cvVRImage& image, cvVRTiming& ti
 
 void cvVirtualDrive::PowerOn() {
   Prevented = false;
+  ResetPending = false;
   HavePendingSense = false;
   ApplySpeed();
 }
@@ -209,6 +210,9 @@ TScsiOutcome cvVirtualDrive::Run(const TScsiCommand& command) {
     r.Fail(2, 0x04, State.Operation.Kind == TVROperationKind::Format ? 0x04 : 0x07);
     r.HasProgress = true;
     r.Progress = VROperationProgress(State);
+  } else if (!entry->PassesAttention && ResetPending) {
+    ResetPending = false;
+    r.Fail(6, 0x29, 0x00);
   } else if (!entry->PassesAttention && State.UnitAttention && MediumPresent()) {
     State.UnitAttention = false;
     Touch(true);
@@ -270,6 +274,9 @@ void cvVirtualDrive::RequestSense(TReply& r) {
   } else if (HavePendingSense) {
     s = PendingSense;
     HavePendingSense = false;
+  } else if (ResetPending) {
+    s = {6, 0x29, 0x00};
+    ResetPending = false;
   } else if (State.UnitAttention && MediumPresent()) {
     s = {6, 0x28, 0x00};
     State.UnitAttention = false;

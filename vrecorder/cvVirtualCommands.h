@@ -40,6 +40,14 @@ class cvVirtualDrive {
   // A new host session on a freshly loaded state: no medium lock, no sense
   // pending, the write speed from the settings.
   void PowerOn();
+  // The host released the medium lock (its last close of the node).
+  void AllowRemoval() { Prevented = false; }
+  // A bus reset: the medium lock goes and the next command other than
+  // INQUIRY, REQUEST SENSE and GET CONFIGURATION reports 6/29/00.
+  void BusReset() {
+    Prevented = false;
+    ResetPending = true;
+  }
 
   // What the last Run changed: the state (save it) and whether it must be
   // saved durably (tracks, sessions, medium, tray, page 05h).
@@ -95,6 +103,7 @@ class cvVirtualDrive {
   bool Prevented = false;  // PREVENT ALLOW MEDIUM REMOVAL: held for this host only
   TVRSense PendingSense;   // what REQUEST SENSE reports after a failed command
   bool HavePendingSense = false;
+  bool ResetPending = false;  // unit attention 6/29/00 not yet reported
   bool StateChanged = false;
   bool DurableChange = false;
 };

@@ -38,7 +38,7 @@ std::string TimeStamp() {
   return text;
 }
 
-class cvVirtualRecorder final : public cvTransport {
+class cvVirtualRecorder final : public cvVirtualRecorderPort {
  public:
   explicit cvVirtualRecorder(const std::filesystem::path& directory)
       : Store(directory), Image(directory), Drive(State, Image, Timing) {
@@ -48,6 +48,21 @@ class cvVirtualRecorder final : public cvTransport {
   ~cvVirtualRecorder() override {
     std::lock_guard lock(Mutex);
     if (Store.Locked()) (void)Store.Save(State, true);
+  }
+
+  bool Owned() const override {
+    std::lock_guard lock(Mutex);
+    return Store.Locked();
+  }
+
+  void AllowRemoval() override {
+    std::lock_guard lock(Mutex);
+    Drive.AllowRemoval();
+  }
+
+  void BusReset() override {
+    std::lock_guard lock(Mutex);
+    Drive.BusReset();
   }
 
   TScsiOutcome Execute(const TScsiCommand& command) override {
@@ -105,7 +120,7 @@ class cvVirtualRecorder final : public cvTransport {
     log << TimeStamp() << ' ' << cdb << line << '\n';
   }
 
-  std::mutex Mutex;
+  mutable std::mutex Mutex;  // guards everything below
   cvVRStateStore Store;
   TVRState State;
   cvVRImage Image;
@@ -116,6 +131,10 @@ class cvVirtualRecorder final : public cvTransport {
 }  // namespace
 
 std::unique_ptr<cvTransport> OpenVirtualRecorderAt(const std::filesystem::path& directory) {
+  return std::make_unique<cvVirtualRecorder>(directory);
+}
+
+std::unique_ptr<cvVirtualRecorderPort> OpenVirtualRecorderPort(const std::filesystem::path& directory) {
   return std::make_unique<cvVirtualRecorder>(directory);
 }
 
