@@ -41,7 +41,8 @@ bool SetTrackWriteParameters(TSCSIDevice& Device, std::uint16_t PauseSectors, st
   auto& page = Device.WritePage;
   page[0] = kWritePage;
   page[1] = pageLength;
-  page[2] = 0x41;         // BUFE on, test write off, write type 1: track at once
+  // BUFE on, Test Write as the device asks, write type 1: track at once.
+  page[2] = Device.TestWrite ? 0x51 : 0x41;
   page[3] = SessionByte;  // multi-session field; FP, copy off; track mode 0: audio
   page[4] = 0x00;         // data block type 0: raw 2352-byte audio
   page[8] = 0x00;         // session format CD-DA

@@ -341,6 +341,10 @@ class TSCSIDevice : public TSCSIDeviceRecord {
 
   // Ours: the entry the selected drive came from, nullptr before a selection.
   const TDeviceEntry* SelectedEntry() const;
+  // Ours: page 05h asks for a simulated write (Test Write) when set; the
+  // burner's write parameters read it. Not part of the record, so discovery
+  // keeps it.
+  bool TestWrite = false;
   // Ours: the layer (for tests and diagnostics).
   cvOSLayer& OS() { return *OS_; }
   // Ours: the sg layer while discovery uses it, else nullptr.

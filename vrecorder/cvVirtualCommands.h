@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -86,8 +87,11 @@ class cvVirtualDrive {
   void Blank(TReply& r);
   void SetCDSpeed(TReply& r);
   void ReadCD(TReply& r);
+  void ReadCapacity(TReply& r);
+  void SendOpcInformation(TReply& r);
 
   const TVRMediumInfo& Medium() const { return VRMediumInfo(State.Medium); }
+  bool SimulatedCommand(std::uint8_t opcode) const;
   bool MediumPresent() const { return State.Medium != TVRMediumKind::None && !State.TrayOpen; }
   std::uint16_t PauseLength() const;
   std::uint8_t Page05Length() const;
@@ -104,6 +108,12 @@ class cvVirtualDrive {
   TVRSense PendingSense;   // what REQUEST SENSE reports after a failed command
   bool HavePendingSense = false;
   bool ResetPending = false;  // unit attention 6/29/00 not yet reported
+  // Test Write (page 05h byte 2 bit 4): writes, track and session closes go
+  // to this copy of the disc, never to the image; the copy is dropped when
+  // the simulated session is closed or Test Write is switched off, so the
+  // disc stays as it was.
+  std::optional<TVRDisc> Simulated;
+  bool Simulating = false;  // the handler running works on Simulated
   bool StateChanged = false;
   bool DurableChange = false;
 };
