@@ -278,7 +278,7 @@ static const char* Redirect(const char* path, char* buffer, size_t size) {
 }
 
 static void NodeStat(enum TNodeKind kind, struct stat* st) {
-  st->st_mode = (st->st_mode & 07777 & ~0111) | (kind == kGenericNode ? S_IFCHR : S_IFBLK) | 0660;
+  st->st_mode = (kind == kGenericNode ? S_IFCHR : S_IFBLK) | 0660;
   st->st_rdev = kind == kGenericNode ? makedev(21, (unsigned)gSgIndex) : makedev(11, (unsigned)gSrIndex);
   st->st_size = 0;
 }
@@ -852,7 +852,7 @@ CV_EXPORT int statx(int dirfd, const char* path, int flags, unsigned mask, struc
   }
   int r = realStatx(dirfd, path, flags, mask, sx);
   if (r == 0 && kind != kNotOurs) {
-    sx->stx_mode = (uint16_t)((sx->stx_mode & 07777 & ~0111) | (kind == kGenericNode ? S_IFCHR : S_IFBLK) | 0660);
+    sx->stx_mode = (uint16_t)((kind == kGenericNode ? S_IFCHR : S_IFBLK) | 0660);
     sx->stx_rdev_major = kind == kGenericNode ? 21 : 11;
     sx->stx_rdev_minor = (uint32_t)(kind == kGenericNode ? gSgIndex : gSrIndex);
     sx->stx_size = 0;
