@@ -146,7 +146,6 @@ int Burn(const BurnOptions& options) {
   }
   std::cout << message << '\n';
   if (!disc.empty()) std::cout << "Disc: " << disc << '\n';
-  if (options.simulate) std::cout << "Simulation: the drive wrote nothing; the disc is as it was.\n";
   const std::int32_t selected = burner.GetSelectedDevice();
   if (!options.simulate && selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
     std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("

@@ -251,11 +251,41 @@ TEST_F(PeerTest, CdrdaoNamesTheRecorder) {
   EXPECT_NE(r.Output.find("VIRTUAL RECORDER"), std::string::npos) << r.Output;
 }
 
+TEST_F(PeerTest, CdrdaoWritesTwoWavFilesDiscAtOnce) {
+  REQUIRE_PEER("cdrdao");
+  // A table of contents with a two-second pause before track 2: cdrdao
+  // writes it as 150 silent sectors in the data stream, from the lead-in's
+  // pre-gap at -150 to the lead-out, after one SEND CUE SHEET.
+  std::ofstream(Dir / "disc.toc") << "CD_DA\nTRACK AUDIO\nFILE \"" << (Dir / "one.wav").string()
+                                  << "\" 0\nTRACK AUDIO\nPREGAP 0:2:0\nFILE \"" << (Dir / "two.wav").string()
+                                  << "\" 0\n";
+  TResult r = VirtualRun({"cdrdao", "write", "--device", Node(), "--driver", "generic-mmc", "-n",
+                          (Dir / "disc.toc").string()});
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  ExpectTracksHoldTheWavData();
+  const cv::TVRState state = State();
+  ASSERT_EQ(state.Disc.Tracks.size(), 2u);
+  EXPECT_EQ(state.Disc.ClosedSessions(), 1);
+  EXPECT_EQ(state.Disc.Tracks[1].Start - state.Disc.Tracks[0].Start - state.Disc.Tracks[0].Length, 150)
+      << "track 2's pause";
+}
+
+TEST_F(PeerTest, CdrskinBurnsTwoWavFilesSessionAtOnce) {
+  REQUIRE_PEER("cdrskin");
+  TResult r = VirtualRun({"cdrskin", "dev=" + Node(), "-sao", "-audio", "-pad", (Dir / "one.wav").string(),
+                          (Dir / "two.wav").string()});
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  ExpectTracksHoldTheWavData();
+  EXPECT_EQ(State().Disc.ClosedSessions(), 1);
+}
+
 TEST_F(PeerTest, SimulatedBurnsLeaveTheDiscBlank) {
   {
     TResult r = VirtualRun({kCorvidBurn, "burn", "--simulate", "-d", Node(), (Dir / "one.wav").string()});
     ASSERT_EQ(r.Status, 0) << r.Output;
     EXPECT_NE(r.Output.find("Write Done!"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("Disc: simulated burn, nothing was written: the disc is as it was"), std::string::npos)
+        << r.Output;
     ExpectBlank();
   }
   if (!Installed("cdrskin")) GTEST_SKIP() << "cdrskin is not installed (Debian package cdrskin)";
