@@ -189,10 +189,11 @@ bool TKAudioCDBurner::Burn() {
   // A drive that cannot write Session-At-Once, or takes none of the cue
   // sheet's forms, refused before anything was written: the tracks go
   // Track-At-Once, as burning programs fall back, and a note says what the
-  // disc lacks. Never for a test write (Track-At-Once would burn for real).
+  // disc lacks. A Session-At-Once test write falls back only to a
+  // Track-At-Once test write (SetTestWrite), never to a real burn.
   const std::int32_t code = Files->ErrorCode.load();
   if ((code != beSAOUnsupported && code != beCueSheetRefused) || !SAOOptions->FallBackToTrackAtOnce ||
-      SAOOptions->TestWrite)
+      (SAOOptions->TestWrite && !Files->WritePage.TestWrite))
     return false;
   BurnNotes.clear();  // notes about the texts and codes that the disc now will not carry
   BurnNotes.push_back(std::string(code == beSAOUnsupported ? "the drive cannot write Session-At-Once"
@@ -331,6 +332,12 @@ void TKAudioCDBurner::SetStatusObserver(TStatusObserver observer) { Hooks->Statu
 void TKAudioCDBurner::SetTimings(const TBurnTimings& timings) { Hooks->Timings = timings; }
 
 TBurnTimings TKAudioCDBurner::GetTimings() const { return Hooks->Timings; }
+
+bool TKAudioCDBurner::SetTestWrite(bool on) {
+  if (RefuseWhenBusy()) return false;
+  Files->WritePage.TestWrite = on;
+  return true;
+}
 
 std::int32_t TKAudioCDBurner::GetMediumType() {
   if (RefuseWhenBusy()) return -1;

@@ -374,8 +374,8 @@ std::string SAODiscStateText(const TDiscCheck& Check, bool TestWrite, bool Blank
                              std::int32_t SectorsWritten, const TDiscLayout& Layout) {
   if (!Check.Read) return "the disc's state could not be read back from the drive";
   if (TestWrite) {
-    return Blank ? "test write: nothing was written, the disc is blank as before"
-                 : "test write, but the disc is no longer blank: the drive wrote to it";
+    return Blank ? "simulated burn, nothing was written: the disc is as it was"
+                 : "simulated burn, but the disc is no longer blank: the drive wrote to it";
   }
   if (LeadInWritten == 0 && SectorsWritten == 0)
     return Blank ? "nothing was written: the disc is as it was" : "nothing was written, but the disc is not blank";

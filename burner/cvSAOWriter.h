@@ -55,8 +55,8 @@ struct TSAOOptions {
   std::string Mcn;        // 13 digits, or empty
   bool TestWrite = false; // the drive goes through the motions and writes nothing
   // A drive that cannot write Session-At-Once, or refuses every form of
-  // the cue sheet, gets the tracks Track-At-Once instead (never a test
-  // write: Track-At-Once has none).
+  // the cue sheet, gets the tracks Track-At-Once instead (a test write only
+  // when the component's Track-At-Once test write is on as well).
   bool FallBackToTrackAtOnce = true;
 };
 

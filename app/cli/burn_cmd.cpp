@@ -118,6 +118,7 @@ int Burn(const BurnOptions& options) {
                 << "  " << cv::DescribeTrack(track.Track) << '\n';
   }
   burner.SetCacheSize(static_cast<std::int32_t>(options.cacheSize));
+  burner.SetTestWrite(options.simulate);
 
   bool done = false;
   bool withError = false;
@@ -171,9 +172,8 @@ int Burn(const BurnOptions& options) {
   }
   std::cout << message << '\n';
   if (!disc.empty()) std::cout << "Disc: " << disc << '\n';
-  if (options.simulate) std::cout << "Simulation: nothing was written to the disc.\n";
   const std::int32_t selected = burner.GetSelectedDevice();
-  if (selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
+  if (!options.simulate && selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
     std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("
               << (cv::VirtualRecorderDirectory() / "disc.bin").string() << ")\n";
   return cli::kExitOk;
@@ -195,10 +195,10 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                           ->check([](const std::string& code) {
                             return cv::ValidMcn(code) ? std::string() : std::string("13 digits expected");
                           });
-                      sub.add_flag("--simulate", options->simulate,
-                                   "Go through the whole burn with the laser off (test write): nothing is written");
                       sub.add_option("--cache-size", options->cacheSize, "Decode-ahead cache in bytes")
                           ->check(CLI::Range(std::int64_t{0}, std::int64_t{2147483647}));
+                      sub.add_flag("--simulate", options->simulate,
+                                   "Simulate: the drive goes through the burn but writes nothing (Test Write)");
                       sub.add_option("FILE", options->files,
                                      "Audio files (WAV, MP3, WMA, Ogg Vorbis), playlists (.m3u, .m3u8, .pls) "
                                      "or cue sheets (.cue)")
@@ -206,8 +206,6 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                       return [options] {
                         if (!options->sao && (options->noCDText || !options->mcn.empty()))
                           return cli::UsageError("--no-cd-text and --mcn need --sao");
-                        if (!options->sao && options->simulate)
-                          return cli::UsageError("--simulate needs --sao");
                         return Burn(*options);
                       };
                     }}};

@@ -298,15 +298,30 @@ TEST_F(BurnCommand, ADriveWithoutSessionAtOnceGetsTrackAtOnceAndTheUserIsTold) {
   EXPECT_NE(run.Out.find("Disc: the session is closed with 2 tracks"), std::string::npos) << run.Out;
 }
 
-TEST_F(BurnCommand, ASimulatedSessionAtOnceBurnOnADriveWithoutItIsRefused) {
+TEST_F(BurnCommand, ASimulatedSessionAtOnceBurnOnADriveWithoutItIsSimulatedTrackAtOnce) {
   ASSERT_EQ(Run({"virtual", "set", "sao-unsupported=1"}).Status, 0);
   const TRun run = Run({"burn", "-d", "virtual", "--sao", "--simulate", kDemo + "03-coda.ogg"});
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Err.find("DRIVE CANNOT WRITE SESSION-AT-ONCE"), std::string::npos) << run.Err;
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Err.find("Track-At-Once instead"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Out.find("Disc: simulated burn, nothing was written"), std::string::npos) << run.Out;
   // Nothing was written.
   std::error_code ec;
   const auto size = std::filesystem::file_size(Dir + "/disc.bin", ec);
   EXPECT_TRUE(ec || size == 0) << size;
+}
+
+TEST_F(BurnCommand, ASimulatedSessionAtOnceBurnLeavesTheDiscBlank) {
+  const TRun run = Run({"burn", "-d", "virtual", "--sao", "--simulate", kDemo + "02-theme.mp3", kDemo + "03-coda.ogg"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Err.find("Track-At-Once"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Out.find("Disc: simulated burn, nothing was written"), std::string::npos) << run.Out;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(Dir + "/disc.bin", ec);
+  EXPECT_TRUE(ec || size == 0) << size;
+  // The same disc then takes the real burn.
+  const TRun real = Run({"burn", "-d", "virtual", "--sao", kDemo + "02-theme.mp3", kDemo + "03-coda.ogg"});
+  ASSERT_EQ(real.Status, 0) << real.Err;
+  EXPECT_NE(real.Out.find("Disc: the session is closed with 2 tracks"), std::string::npos) << real.Out;
 }
 
 }  // namespace

@@ -522,7 +522,7 @@ TEST(SAOBurn, ASimulatedBurnSendsTheWholeLayoutAndLeavesTheDiscBlank) {
   }
   ASSERT_TRUE(outcome.Started) << outcome.ErrorText;
   ASSERT_FALSE(outcome.WithError) << outcome.ErrorText << "\n" << outcome.DiscState;
-  EXPECT_NE(outcome.DiscState.find("test write: nothing was written"), std::string::npos) << outcome.DiscState;
+  EXPECT_NE(outcome.DiscState.find("simulated burn, nothing was written"), std::string::npos) << outcome.DiscState;
   const TVRState state = dir.Load();
   EXPECT_TRUE(state.Disc.Tracks.empty());
   EXPECT_FALSE(state.Disc.Written);
