@@ -436,6 +436,9 @@ void TWriteThread::Execute(std::stop_token stop) {
   }
   Files_.WithError = failed || Files_.ErrorRaised.load() || !closed;
 
+  // The drive is free for other programs again (the close-out closed the
+  // node after its last command).
+  Device_.SetExclusive(false);
   RunDispatched(Hooks_, [this] { FireWriteDone(Files_); }, stop);
   if (Hooks_.Beep) Hooks_.Beep();
   Files_.SetStatus(bsIdle);

@@ -44,6 +44,12 @@ void TKAudioCDBurner::BeginOperation() {
   RefusalDetail.clear();
 }
 
+bool TKAudioCDBurner::NoteDriveProblem() {
+  if (Device->DriveProblem.empty()) return false;
+  SetError(beDriveUnavailable, Device->DriveProblem);
+  return true;
+}
+
 bool TKAudioCDBurner::RefuseWhenBusy() {
   BeginOperation();
   if (!IsBusy()) return false;
@@ -141,12 +147,16 @@ std::int64_t TKAudioCDBurner::GetLastFileSamples() const { return LastFileSample
 
 bool TKAudioCDBurner::EjectMedium(bool Immediate) {
   if (RefuseWhenBusy()) return false;
-  return Device->EjectMedium(Immediate);
+  const bool done = Device->EjectMedium(Immediate);
+  if (!done) NoteDriveProblem();
+  return done;
 }
 
 bool TKAudioCDBurner::LoadMedium(bool Immediate) {
   if (RefuseWhenBusy()) return false;
-  return Device->LoadMedium(Immediate);
+  const bool done = Device->LoadMedium(Immediate);
+  if (!done) NoteDriveProblem();
+  return done;
 }
 
 void TKAudioCDBurner::FindDevices() {
@@ -155,13 +165,18 @@ void TKAudioCDBurner::FindDevices() {
   SelectedIndex = -1;
   DeviceNames.clear();
   DevicePaths.clear();
+  UnopenedDrives.clear();
   const std::uint16_t count = Device->GetDeviceCount();
   for (std::uint16_t i = 0; i < count && i < Device->Devices.size(); ++i) {
     const char* name = Device->GetDeviceName(static_cast<std::uint8_t>(i));
     DeviceNames.emplace_back(name ? name : "");
     DevicePaths.emplace_back(Device->Devices[i].Path);
   }
+  UnopenedDrives.clear();
+  for (const TUnopenedNode& node : Device->Unopened) UnopenedDrives.push_back(node.Text);
 }
+
+std::vector<std::string> TKAudioCDBurner::GetUnopenedDrives() const { return UnopenedDrives; }
 
 bool TKAudioCDBurner::ClearTracks() {
   if (RefuseWhenBusy()) return false;
@@ -179,7 +194,13 @@ bool TKAudioCDBurner::Burn() {
     Refusal = 0;
     if (handler) handler(sender, id, withError);
   };
-  return StartBurn(*Files, *Device, this, std::move(done), *Hooks);
+  // The drive is this process's alone for the burn (the write thread lets
+  // it go at its end).
+  Device->SetExclusive(true);
+  if (StartBurn(*Files, *Device, this, std::move(done), *Hooks)) return true;
+  Device->SetExclusive(false);
+  if (NoteDriveProblem()) Files->ErrorCode = beNone;
+  return false;
 }
 
 bool TKAudioCDBurner::Erase(bool Quick) {
@@ -196,7 +217,11 @@ bool TKAudioCDBurner::Erase(bool Quick) {
     Refusal = 0;
     if (handler) handler(sender, id, withError);
   };
-  return StartErase(*Device, Quick, this, std::move(done), *EraseJob, *Hooks);
+  Device->SetExclusive(true);
+  if (StartErase(*Device, Quick, this, std::move(done), *EraseJob, *Hooks)) return true;
+  Device->SetExclusive(false);
+  if (NoteDriveProblem()) EraseJob->ErrorCode = beNone;
+  return false;
 }
 
 std::uint8_t TKAudioCDBurner::GetStatus() const {
@@ -284,7 +309,9 @@ std::int32_t TKAudioCDBurner::GetFreeSpace() {
     return -1;
   }
   DriveReady(*Device);  // takes a pending unit attention
-  return cv::GetFreeSpace(*Device);
+  const std::int32_t sectors = cv::GetFreeSpace(*Device);
+  if (sectors < 0) NoteDriveProblem();
+  return sectors;
 }
 
 std::int32_t TKAudioCDBurner::GetTotalSectors() const { return Files->TotalSectors; }
@@ -319,7 +346,10 @@ std::int32_t TKAudioCDBurner::GetMediumType() {
     return -1;
   }
   DriveReady(*Device);
-  return Device->GetMediumType();
+  const TMediumType medium = Device->GetMediumType();
+  // "None" from a drive that could not be reached is no answer.
+  if (medium == mtNone && NoteDriveProblem()) return -1;
+  return medium;
 }
 
 std::uint32_t TKAudioCDBurner::GetBufferLength() const { return Files->BufferLength.load(); }

@@ -162,6 +162,9 @@ class TKAudioCDBurner {
   // The node path of drive Index ("/dev/sr0", or "virtual" for the virtual
   // recorder); empty when Index is out of range.
   std::string GetDevicePath(std::uint8_t Index) const;
+  // The drive nodes the last FindDevices found but could not open, each as
+  // "<path>: <why>" (permission denied, in use by pid N); not in the list.
+  std::vector<std::string> GetUnopenedDrives() const;
   // Index of the selected drive, -1 before SelectDevice.
   std::int32_t GetSelectedDevice() const;
   // Medium code of the inserted disc (0 none; see MediumTypeName), or -1
@@ -182,6 +185,10 @@ class TKAudioCDBurner {
   void BeginOperation();
   // BeginOperation, then refuses (beBusy) while a worker runs.
   bool RefuseWhenBusy();
+  // After a drive operation failed: when the drive could not be reached (its
+  // node would not open, another program holds it), the refusal
+  // beDriveUnavailable with the device's words for why. True then.
+  bool NoteDriveProblem();
 
   std::unique_ptr<TAudioFiles> Files;      // the burn record
   std::unique_ptr<TSCSIDevice> Device;     // the device object
@@ -199,6 +206,7 @@ class TKAudioCDBurner {
   std::int32_t SelectedIndex = -1;
   std::vector<std::string> DeviceNames;    // copies of the device list
   std::vector<std::string> DevicePaths;
+  std::vector<std::string> UnopenedDrives;
 };
 
 }  // namespace cv

@@ -43,6 +43,7 @@ std::string GetBurnErrorText(std::int32_t code) {
     case beDiscOpen: return "LAST SESSION ON THE DISC IS OPEN OR DAMAGED: ERASE THE CD-RW OR USE A NEW CD-R";
     case beCloseRunning: return "THE DISC IS BEING CLOSED: THIS MUST FINISH";
     case beNothingToCancel: return "NO BURN TO CANCEL";
+    case beDriveUnavailable: return "DRIVE CANNOT BE OPENED OR IS IN USE";
     default: {
       char text[32];
       std::snprintf(text, sizeof text, "DEVICE ERROR %d", static_cast<int>(code));

@@ -60,6 +60,7 @@ enum TBurnError : std::int32_t {
   beDiscOpen = 19,            // "LAST SESSION ON THE DISC IS OPEN OR DAMAGED: ERASE THE CD-RW OR USE A NEW CD-R"
   beCloseRunning = 20,        // "THE DISC IS BEING CLOSED: THIS MUST FINISH"
   beNothingToCancel = 21,     // "NO BURN TO CANCEL"
+  beDriveUnavailable = 22,    // "DRIVE CANNOT BE OPENED OR IS IN USE" (the detail says why)
 };
 
 // The fixed message of an error code (table above; codes 256 and up and any

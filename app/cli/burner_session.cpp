@@ -21,10 +21,16 @@ std::string OpenBurner(BurnerSession& session, const std::string& device) {
   burner.SetBeep(Beep);
   burner.FindDevices();
   const int count = burner.GetDeviceCount();
-  if (count == 0) return "no CD/DVD drive found";
+  // A drive that is there but could not be opened is named with its reason;
+  // the virtual recorder never stands in for it unasked.
+  std::string unopened;
+  for (const std::string& text : burner.GetUnopenedDrives()) unopened += (unopened.empty() ? "" : "; ") + text;
+  if (count == 0) return unopened.empty() ? "no CD/DVD drive found" : "no CD/DVD drive could be opened: " + unopened;
 
   int index = -1;
   if (device.empty()) {
+    if (!unopened.empty() && burner.GetDevicePath(0) == "virtual")
+      return "no CD/DVD drive could be opened: " + unopened + " (the virtual recorder is used only with -d virtual)";
     index = 0;
   } else if (device.find_first_not_of("0123456789") == std::string::npos) {
     index = std::stoi(device.substr(0, 4));
@@ -32,7 +38,12 @@ std::string OpenBurner(BurnerSession& session, const std::string& device) {
   } else {
     for (int i = 0; i < count; ++i)
       if (burner.GetDevicePath(static_cast<std::uint8_t>(i)) == device) index = i;
-    if (index < 0) return "no drive " + device + " (see 'corvid-burn devices')";
+    if (index < 0) {
+      // A node that is there but would not open: its reason.
+      for (const std::string& text : burner.GetUnopenedDrives())
+        if (text.rfind(device + ":", 0) == 0) return text;
+      return "no drive " + device + " (see 'corvid-burn devices')";
+    }
   }
   burner.SelectDevice(static_cast<std::uint8_t>(index));
   return "";

@@ -25,8 +25,10 @@ struct BurnerSession {
 void AddDeviceOption(CLI::App& sub, std::string& device);
 
 // Finds the drives and selects device: a list index, a device path, or
-// "virtual"; empty selects the first drive. Answers an empty string, or the
-// message why it could not.
+// "virtual"; empty selects the first drive, but not the virtual recorder
+// while a real drive node exists that could not be opened. Answers an empty
+// string, or the message why it could not (naming every node that would
+// not open, and why).
 std::string OpenBurner(BurnerSession& session, const std::string& device);
 
 // The status as the window shows it ("WRITING", "CLOSING TRACK # 2", ...).
