@@ -172,7 +172,6 @@ void TKAudioCDBurner::FindDevices() {
     DeviceNames.emplace_back(name ? name : "");
     DevicePaths.emplace_back(Device->Devices[i].Path);
   }
-  UnopenedDrives.clear();
   for (const TUnopenedNode& node : Device->Unopened) UnopenedDrives.push_back(node.Text);
 }
 

@@ -82,8 +82,8 @@ TEST(DeviceListTest, ANodeThatWouldNotOpenAndAHeldRecorderAreShownWithTheirReaso
   nlohmann::json list = cv::DeviceListJson(*device);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0]["error"], "the virtual recorder is in use by another program (pid 77)");
-  EXPECT_EQ(list[1], nlohmann::json::parse(R"({"path": "/dev/sr0", "transport": "pass-through",
-      "error": "/dev/sr0: permission denied (add your user to the group 'cdrom' that owns it)"})"));
+  EXPECT_EQ(list[1], nlohmann::json::parse(R"j({"path": "/dev/sr0", "transport": "pass-through",
+      "error": "/dev/sr0: permission denied (add your user to the group 'cdrom' that owns it)"})j"));
 }
 
 TEST(DeviceListTest, NothingFoundGivesAnEmptyArray) {
