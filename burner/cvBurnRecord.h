@@ -75,6 +75,8 @@ struct TAudioFiles {
   std::atomic<std::uint8_t> CachePriority{0};  // band the cache thread asked for
   std::atomic<int> CacheNice{0};               // nice value in force on the cache thread
   std::int32_t TotalSectors = 0;
+  // Set while idle: a burn that succeeds closes the disc (no next session).
+  bool CloseDisc = false;
   TWriteDoneEvent OnWriteDone;
   TKAudioCDBurner* Sender = nullptr;
   std::vector<std::uint8_t> TransferBuffer; // kTransferSectors sectors
