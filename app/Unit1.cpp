@@ -176,7 +176,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
                                        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     call << QStringLiteral("Corvid Audio CD Burner") << 0u << QStringLiteral("corvid-burner") << summary << body
          << QStringList() << QVariantMap() << -1;
-    bus.asyncCall(call);  // no answer awaited: a desktop without the service shows nothing
+    bus.send(call);  // no answer awaited: a desktop without the service shows nothing
   };
 
   edd = new TExDragDropPro(this);
@@ -695,7 +695,7 @@ void TForm1::UpdateCapacity() {
       (fill.DiscRead ? QStringLiteral("Compared with the free space of the disc in the drive.")
                      : QStringLiteral("No disc was read: compared with a blank 74- or 80-minute CD-R.")));
   CapacityBar->setProperty("over", !fill.Fits());
-  QPalette palette = CapacityBar->style()->standardPalette();
+  QPalette palette = QApplication::palette(CapacityBar);
   if (!fill.Fits()) {
     palette.setColor(QPalette::Highlight, QColor(0xc0, 0x1c, 0x28));
     palette.setColor(QPalette::HighlightedText, Qt::white);

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
   for (const auto& command : commands) {
     CLI::App* sub = app.add_subcommand(command.name, command.description);
     sub->fallthrough();  // --verbose after the subcommand's name too
+    sub->footer("Also: -v,--verbose prints the decoder's diagnostics (default: off).");
     runners.emplace_back(sub, command.setup(*sub));
   }
 
