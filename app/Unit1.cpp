@@ -421,6 +421,7 @@ void TForm1::CreateControls() {
   setTabOrder(PauseBox, SpeedBox);
   setTabOrder(SpeedBox, CloseDiscBox);
   setTabOrder(CloseDiscBox, EjectBox);
+  setTabOrder(EjectBox, SimulateBox);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 }
 
@@ -456,6 +457,9 @@ void TForm1::CreateOptions(QWidget* parent) {
   CloseDiscBox->setToolTip(
       QStringLiteral("Close the disc after the burn: no session can be added later. Left open, the disc stays "
                      "appendable."));
+  SimulateBox = new QCheckBox(QStringLiteral("Simulate"), OptionsPanel);
+  SimulateBox->setObjectName(QStringLiteral("SimulateBox"));
+  SimulateBox->setToolTip(QStringLiteral("The drive goes through the whole burn with the laser off: nothing is written"));
   EjectBox = new QCheckBox(QStringLiteral("Eject when done"), OptionsPanel);
   EjectBox->setObjectName(QStringLiteral("EjectBox"));
 
@@ -467,6 +471,7 @@ void TForm1::CreateOptions(QWidget* parent) {
   grid->addWidget(SpeedBox, 0, 5);
   grid->addWidget(CloseDiscBox, 1, 1);
   grid->addWidget(EjectBox, 1, 3);
+  grid->addWidget(SimulateBox, 1, 5);
   grid->setColumnStretch(6, 1);
   connect(PauseBox, &QSpinBox::valueChanged, this, [this] { UpdateCapacity(); });
 }
@@ -772,6 +777,7 @@ void TForm1::Button1Click() {
   kacdb.ClearTracks();
   kacdb.SetWriteSpeed(static_cast<std::uint16_t>(SpeedBox->currentData().toInt()));
   kacdb.SetCloseDisc(CloseDiscBox->isChecked());
+  kacdb.SetTestWrite(SimulateBox->isChecked());
   const auto pause = static_cast<std::uint16_t>(PauseBox->value());
   int rows = 0;
   for (int i = 0; i < clBox->topLevelItemCount(); ++i) {

@@ -166,6 +166,7 @@ class TForm1 : public QWidget {
   QSpinBox* PauseBox = nullptr;      // sectors before each track after the first
   QComboBox* SpeedBox = nullptr;     // item data: speed in x, 0 = fastest
   QCheckBox* CloseDiscBox = nullptr;
+  QCheckBox* SimulateBox = nullptr;  // Test Write: the drive writes nothing
   QCheckBox* EjectBox = nullptr;
 
  protected:

@@ -19,6 +19,7 @@
 
 #include "burner/cvBlockQueue.h"
 #include "burner/cvBurnTypes.h"
+#include "device/cvWritePage.h"
 
 namespace cv {
 
@@ -77,6 +78,10 @@ struct TAudioFiles {
   std::int32_t TotalSectors = 0;
   // Set while idle: a burn that succeeds closes the disc (no next session).
   bool CloseDisc = false;
+  // The page 05h every audio writer starts from (Test Write for a simulated
+  // burn). Changed only on the component's thread while no burn runs;
+  // ClearTracks keeps it.
+  TWritePage WritePage;
   TWriteDoneEvent OnWriteDone;
   TKAudioCDBurner* Sender = nullptr;
   std::vector<std::uint8_t> TransferBuffer; // kTransferSectors sectors

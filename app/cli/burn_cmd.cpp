@@ -35,6 +35,7 @@ struct BurnOptions {
   bool closeDisc = false;
   bool eject = false;
   std::vector<std::string> files;
+  bool simulate = false;
 };
 
 // Signals received while the burn runs; the handler only counts.
@@ -103,6 +104,7 @@ int Burn(const BurnOptions& options) {
   burner.SetCacheSize(static_cast<std::int32_t>(options.cacheSize));
   burner.SetWriteSpeed(static_cast<std::uint16_t>(options.speed));
   burner.SetCloseDisc(options.closeDisc);
+  burner.SetTestWrite(options.simulate);
 
   bool done = false;
   bool withError = false;
@@ -152,7 +154,7 @@ int Burn(const BurnOptions& options) {
   if (!disc.empty()) std::cout << "Disc: " << disc << '\n';
   if (options.eject && !burner.EjectMedium(true)) std::cerr << "corvid-burn: the tray could not be opened\n";
   const std::int32_t selected = burner.GetSelectedDevice();
-  if (selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
+  if (!options.simulate && selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
     std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("
               << (cv::VirtualRecorderDirectory() / "disc.bin").string() << ")\n";
   return cli::kExitOk;
@@ -176,6 +178,8 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                       sub.add_flag("--eject", options->eject, "Open the tray when the burn has succeeded (default: off)");
                       sub.add_option("--cache-size", options->cacheSize, "Decode-ahead cache in bytes")
                           ->check(CLI::Range(std::int64_t{0}, std::int64_t{2147483647}));
+                      sub.add_flag("--simulate", options->simulate,
+                                   "Simulate: the drive goes through the burn but writes nothing (Test Write; default: off)");
                       sub.add_option("FILE", options->files,
                                      "Audio files (WAV, MP3, WMA, Ogg Vorbis), playlists (.m3u, .m3u8, .pls) "
                                      "or cue sheets (.cue)")

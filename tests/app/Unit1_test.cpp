@@ -809,6 +809,21 @@ class TForm1Test : public QObject {
     QVERIFY(form.kacdb.GetMediumType() == 0 || form.kacdb.GetFreeSpace() < 0);
   }
 
+  void aSimulatedBurnWritesNothing() {
+    TForm1& form = Open();
+    AddAndWait(form, {Wav(QStringLiteral("one.wav"), 300)});
+    QVERIFY(!form.SimulateBox->isChecked());
+    form.SimulateBox->setChecked(true);
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QVERIFY2(form.Label2->toolTip().startsWith(QStringLiteral("simulated burn")), qPrintable(form.Label2->toolTip()));
+    QCOMPARE(DiscTracks(), 0);
+    QCOMPARE(DiscBytes(), 0);
+    // Unticked, the next burn writes.
+    form.SimulateBox->setChecked(false);
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QCOMPARE(DiscTracks(), 1);
+  }
+
   void theListIsLockedWhileTheDiscIsWrittenAndTheEndIsAnnounced() {
     QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("speed=4"), QStringLiteral("buffer-kib=64")}));
     TForm1& form = Open();
