@@ -9,7 +9,11 @@
 #include <iostream>
 #include <mutex>
 
+#include "decode/cvACMPCM.h"
+#include "device/cvByteReader.h"
 #include "device/cvIOError.h"
+#include "formats/cvMPEGFrames.h"
+#include "formats/cvOggPages.h"
 #include "formats/cvTagText.h"
 
 namespace cv {
@@ -44,6 +48,9 @@ TAudioFile::~TAudioFile() {
   MP3File.reset();
   OGGFile.reset();
   WAVFile.reset();
+  FLACFile.reset();
+  OpusFile.reset();
+  AIFFFile.reset();
   CloseDecoding();
 }
 
@@ -52,6 +59,26 @@ void TAudioFile::Identify() {
     FileKind = kind;
     EstimatedLength = sectors > 0 ? static_cast<uint32_t>(sectors) : 0;
   };
+
+  // The later kinds: a signature decides.
+  FLACFile = std::make_unique<TFLACfile>();
+  if (FLACFile->ReadFileInfo(FileName)) {
+    if (FLACFile->Valid) return accept(afFLAC, FLACFile->DurationSectors());
+    FileKind = afNone;
+    return;
+  }
+  OpusFile = std::make_unique<TOpusFile>();
+  if (OpusFile->ReadFileInfo(FileName)) {
+    if (OpusFile->Valid) return accept(afOpus, OpusFile->DurationSectors());
+    FileKind = afNone;
+    return;
+  }
+  AIFFFile = std::make_unique<TAIFFfile>();
+  if (AIFFFile->ReadFileInfo(FileName)) {
+    if (AIFFFile->Valid) return accept(afAIFF, AIFFFile->DurationSectors());
+    FileKind = afNone;
+    return;
+  }
 
   WMAFile = std::make_unique<TWMAfile>();
   WMAFile->ReadFileInfo(FileName);
@@ -90,14 +117,8 @@ constexpr int32_t kBlockWMA = 2352;
 constexpr int32_t kBlockWAV = 1000;
 
 constexpr uint32_t kSectorBytes = 2352;
-
-void Put16(std::span<uint8_t> b, size_t at, uint16_t v) {
-  b[at] = uint8_t(v);
-  b[at + 1] = uint8_t(v >> 8);
-}
-void Put32(std::span<uint8_t> b, size_t at, uint32_t v) {
-  for (int k = 0; k < 4; ++k) b[at + k] = uint8_t(v >> (8 * k));
-}
+constexpr uint64_t kSectorFrames = 588;
+constexpr uint32_t kCDRate = 44100;
 
 // The real format of a WAVE_FORMAT_EXTENSIBLE fmt chunk: the first two bytes
 // of its sub-format GUID. 0 when the file has no such chunk. Walks at most
@@ -111,13 +132,12 @@ uint16_t ExtensibleSubFormat(const std::string& path) {
   for (int i = 0; i < 4096; ++i) {
     uint8_t head[8];
     if (std::fread(head, 1, 8, f.get()) != 8) return 0;
-    uint32_t size = uint32_t(head[4]) | (uint32_t(head[5]) << 8) | (uint32_t(head[6]) << 16) |
-                    (uint32_t(head[7]) << 24);
+    const uint32_t size = TByteReader(head, 4).LE32();
     if (!std::memcmp(head, "fmt ", 4)) {
       uint8_t fmt[26];
       if (size < 26 || std::fread(fmt, 1, 26, f.get()) != 26) return 0;
-      if (uint16_t(fmt[0] | (fmt[1] << 8)) != 0xFFFE) return 0;
-      return uint16_t(fmt[24] | (fmt[25] << 8));
+      if (TByteReader(fmt).LE16() != 0xFFFE) return 0;
+      return TByteReader(fmt, 24).LE16();
     }
     if (std::fseek(f.get(), long(size + (size & 1)), SEEK_CUR) != 0) return 0;
   }
@@ -201,7 +221,8 @@ void TAudioFile::DetectCodecs() {
       },
       0, 0);
   CheckResult(LastResult);
-  SupportedKinds = KindBit(afWAV);
+  // WAV and AIFF need only the PCM converter.
+  SupportedKinds = KindBit(afWAV) | KindBit(afAIFF);
   if (MP3CodecCount > 0) SupportedKinds |= KindBit(afMP3);
   if (WMACodecCount > 0) SupportedKinds |= KindBit(afWMA);
   if (VorbisCodecCount > 0) SupportedKinds |= KindBit(afOGG);
@@ -223,12 +244,7 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
   auto mp3Tail = [](TFormatBlock& f) {
     // MPEGLAYER3WAVEFORMAT: wID 1 (MPEG), fdwFlags 2 (padding off),
     // nBlockSize 2048, nFramesPerBlock 1, nCodecDelay 1393.
-    auto x = f.MutableExtra();
-    Put16(x, 0, 1);
-    Put32(x, 2, 2);
-    Put16(x, 6, 2048);
-    Put16(x, 8, 1);
-    Put16(x, 10, 1393);
+    TByteWriter(f.MutableExtra()).LE16(1).LE32(2).LE16(2048).LE16(1).LE16(1393);
   };
   std::unique_ptr<TFormatBlock> f;
   struct stat st {};
@@ -281,10 +297,28 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
       BlockSize = kBlockWAV;
       break;
     }
+    case afAIFF: {
+      // The samples of the SSND chunk, as PCM or float; ReadSource turns
+      // them into the little-endian form the PCM converter takes.
+      const TAIFFfile& a = *AIFFFile;
+      const uint32_t bytes = a.BytesPerSample();
+      const uint32_t frameBytes = bytes * a.ChannelCount;
+      f = NewFormat(0);
+      f->SetFormatTag(a.Float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
+      f->SetChannels(a.ChannelCount);
+      f->SetSamplesPerSec(a.SampleRate);
+      f->SetAvgBytesPerSec(a.SampleRate * frameBytes);
+      f->SetBlockAlign(uint16_t(frameBytes));
+      f->SetBitsPerSample(uint16_t(bytes * 8));
+      DataStart = std::min<uint64_t>(uint64_t(a.DataOffset), DataEnd);
+      DataEnd = std::min<uint64_t>(DataEnd, DataStart + a.Frames() * frameBytes);
+      // Whole samples per block, so that every block swaps from a sample's start.
+      BlockSize = frameBytes ? int32_t(kBlockWAV - kBlockWAV % frameBytes) : kBlockWAV;
+      break;
+    }
     case afFLAC:
     case afOpus:
     case afM4A:
-    case afAIFF:
     case afNone:
       // No source format: the opens below fail.
       f = NewFormat(0);
@@ -388,6 +422,17 @@ size_t TAudioFile::ReadSource(uint8_t* Into, size_t Count) {
   size_t want = size_t(std::min<uint64_t>(Count, left));
   size_t n = want ? std::fread(Into, 1, want, AudioData.get()) : 0;
   if (n < want && std::ferror(AudioData.get())) throw EInOutError(errno ? errno : EIO, FileName);
+  if (FileKind == afAIFF && AIFFFile) {
+    // AIFF holds big-endian samples (little-endian for "sowt") and signed
+    // 8-bit ones (offset binary for "raw "); the converter takes
+    // little-endian samples and unsigned 8-bit ones. Blocks hold whole
+    // samples, so Into starts at a sample.
+    const size_t width = AIFFFile->BytesPerSample();
+    if (!AIFFFile->LittleEndian && width > 1)
+      for (size_t i = 0; i + width <= n; i += width) std::reverse(Into + i, Into + i + width);
+    if (width == 1 && !AIFFFile->Unsigned)
+      for (size_t i = 0; i < n; ++i) Into[i] ^= 0x80;
+  }
   Position += n;
   if (n < want) DataEnd = Position;  // the file is shorter than it was: end here
   return n;
@@ -457,6 +502,102 @@ int32_t TAudioFile::CloseDecoding() {
 }
 
 bool TAudioFile::CalcLength() {
+  LengthCounted = false;
+  uint64_t frames = 0;
+  if (!Prepared && CountLength(frames)) {
+    const uint64_t sectors = (frames + kSectorFrames - 1) / kSectorFrames;
+    LengthSectors = uint32_t(std::min<uint64_t>(sectors, UINT32_MAX));
+    EstimatedLength = 0;
+    LengthCounted = true;
+    return true;
+  }
+  return DecodeLength();
+}
+
+uint64_t TAudioFile::ConvertedFrames(uint64_t Frames, uint32_t Rate) {
+  if (Rate == kCDRate || Rate == 0) return Rate ? Frames : 0;
+  const unsigned __int128 num = (unsigned __int128)Frames * kCDRate;
+  const uint64_t q = uint64_t(num / Rate), r = uint64_t(num % Rate);
+  if (2 * uint64_t(r) < Rate) return q;
+  if (2 * uint64_t(r) > Rate) return q + 1;
+  // An exact tie: the resampler decides; run it on silence.
+  TPCMConverter conv(TPcmShape{TSampleType::S16, 1, kCDRate});
+  const TPcmShape src{TSampleType::S16, 1, Rate};
+  const std::vector<uint8_t> zeros(65536 * 2, 0);
+  std::vector<uint8_t> sink(65536);
+  uint64_t out = 0;
+  auto drain = [&] {
+    for (size_t n; (n = conv.Output().Take(sink.data(), sink.size(), 2)) > 0;) out += n / 2;
+  };
+  for (uint64_t done = 0; done < Frames;) {
+    const size_t n = size_t(std::min<uint64_t>(65536, Frames - done));
+    conv.Write(zeros.data(), n, src);
+    done += n;
+    drain();
+  }
+  conv.Finish();
+  drain();
+  return out;
+}
+
+bool TAudioFile::CountLength(uint64_t& Frames, std::string* Why) {
+  Frames = 0;
+  auto no = [&](const std::string& why) {
+    if (Why) *Why = why;
+    return false;
+  };
+  if (FileKind == afNone) return no("not an audio file");
+  if (!HasKind(SupportedKinds, FileKind)) return no("no codec for this kind");
+  TFileByteSource source(FileName);
+  if (!source.IsOpen()) return no("the file cannot be opened");
+  switch (FileKind) {
+    case afWAV:
+    case afAIFF: {
+      // PCM: the data range the decoder feeds, in whole frames of the
+      // shape the converter reads.
+      auto format = BuildSourceFormat();
+      TPcmShape shape;
+      if (!ShapeOfFormat(*format, &shape)) return no("not PCM the converter reads");
+      Frames = ConvertedFrames((DataEnd - DataStart) / shape.FrameBytes(), shape.Rate);
+      return true;
+    }
+    case afMP3: {
+      const TMPEGFrames count = CountMPEGFrames(source);
+      if (!count.Exact) return no(count.Why);
+      Frames = ConvertedFrames(count.Samples, count.SampleRate);
+      return true;
+    }
+    case afOGG: {
+      const TOggWalk walk = WalkOggStream(source, OGGFile->ID3v2Size);
+      if (!walk.Whole || walk.LastGranule < 0) return no("not one whole, undamaged Ogg stream");
+      Frames = ConvertedFrames(uint64_t(walk.LastGranule), OGGFile->SampleRate);
+      return true;
+    }
+    case afOpus: {
+      const TOggWalk walk = WalkOggStream(source, OpusFile->ID3v2Size);
+      if (!walk.Whole || walk.LastGranule < 0) return no("not one whole, undamaged Ogg stream");
+      const uint64_t granule = uint64_t(walk.LastGranule);
+      const uint64_t samples = granule > OpusFile->PreSkip ? granule - OpusFile->PreSkip : 0;
+      Frames = ConvertedFrames(samples, TOpusFile::kDecodeRate);
+      return true;
+    }
+    case afFLAC: {
+      const TFLACfile& f = *FLACFile;
+      if (f.TotalSamples == 0) return no("the stream does not say its length");
+      if (FLACEndSample(source, f.AudioOffset, f.MaxBlockSize) != int64_t(f.TotalSamples))
+        return no("the last frame does not end the stream where its header says");
+      Frames = ConvertedFrames(f.TotalSamples, f.SampleRate);
+      return true;
+    }
+    case afWMA:
+    case afM4A:
+    case afNone:
+      break;
+  }
+  return no("this kind is measured by decoding");
+}
+
+bool TAudioFile::DecodeLength() {
   if (!PrepareDecoding()) {
     LengthSectors = 0;
     return true;
