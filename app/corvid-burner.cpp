@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include "app/Unit1.h"
+#include "vrecorder/cvVirtualRecorder.h"
 
 #ifndef CORVID_VERSION
 #define CORVID_VERSION "0.0.0"
@@ -45,6 +46,8 @@ bool SaveScreenshot(cv::TForm1& form, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The virtual recorder is listed after the real drives.
+  cv::UseVirtualRecorder();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("corvid-burner"));
   QApplication::setApplicationVersion(QStringLiteral(CORVID_VERSION));

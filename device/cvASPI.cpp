@@ -7,6 +7,17 @@
 
 namespace cv {
 
+// One sg node as a transport: SG_IO on its open descriptor.
+class cvASPILayer::TNodeTransport final : public cvTransport {
+ public:
+  TNodeTransport(cvOSLayer& os, TOSHandle handle) : OS_(os), Handle_(handle) {}
+  TScsiOutcome Execute(const TScsiCommand& command) override { return OS_.SgIo(Handle_, command); }
+
+ private:
+  cvOSLayer& OS_;
+  TOSHandle Handle_;
+};
+
 cvASPILayer::cvASPILayer(cvOSLayer& os) : OS_(os) {}
 
 cvASPILayer::~cvASPILayer() {
@@ -23,6 +34,7 @@ bool cvASPILayer::Load() {
     TNode node;
     node.Path = path;
     node.Handle = fd;
+    node.Transport = std::make_shared<TNodeTransport>(OS_, fd);
     node.HasAddress = OS_.GetScsiId(fd, node.Id) && node.Id.HostNo >= 0 && node.Id.HostNo <= 254 &&
                       node.Id.ScsiId >= 0 && node.Id.ScsiId <= 255 && node.Id.Lun >= 0 && node.Id.Lun <= 255;
     if (node.HasAddress) highestHost = std::max(highestHost, node.Id.HostNo);
@@ -48,6 +60,11 @@ std::string cvASPILayer::NodePath(std::uint8_t haId, std::uint8_t target, std::u
   return node ? node->Path : std::string();
 }
 
+cvTransport* cvASPILayer::NodeTransport(std::uint8_t haId, std::uint8_t target, std::uint8_t lun) const {
+  const TNode* node = Find(haId, target, lun);
+  return node ? node->Transport.get() : nullptr;
+}
+
 std::uint8_t cvASPILayer::SendASPI32Command(SRB_HAInquiry& srb) {
   ++RequestsServed_;
   if (srb.SRB_Cmd != SC_HA_INQUIRY) return srb.SRB_Status = SS_INVALID_CMD;
@@ -63,8 +80,7 @@ std::uint8_t cvASPILayer::SendASPI32Command(TExecRequest& srb) {
   if (srb.Command != SC_EXEC_SCSI_CMD) return srb.Status = SS_INVALID_CMD;
   const TNode* node = Find(srb.HaId, srb.Target, srb.Lun);
   if (node == nullptr) return srb.Status = SS_NO_DEVICE;
-  TScsiCommand command = PrepareCommand(srb);
-  CompleteRequest(srb, OS_.SgIo(node->Handle, command));
+  (void)RunRequest(*node->Transport, srb);
   if (srb.Event) srb.Event->Set();
   return srb.Status;
 }

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,10 @@ class cvASPILayer {
   // SC_GET_DISK_INFO: Linux has no BIOS drive numbers: SS_INVALID_CMD.
   std::uint8_t SendASPI32Command(SRB_GetDiskInfo& srb);
 
+  // The transport of the node serving an address, nullptr when none does.
+  // It lives as long as the layer.
+  cvTransport* NodeTransport(std::uint8_t haId, std::uint8_t target, std::uint8_t lun) const;
+
   // The node serving an address, empty when none does.
   std::string NodePath(std::uint8_t haId, std::uint8_t target, std::uint8_t lun) const;
 
@@ -114,9 +119,11 @@ class cvASPILayer {
   std::uint32_t RequestsServed() const { return RequestsServed_; }
 
  private:
+  class TNodeTransport;
   struct TNode {
     std::string Path;
     TOSHandle Handle = kInvalidHandle;
+    std::shared_ptr<cvTransport> Transport;
     bool HasAddress = false;
     TSgScsiId Id;
   };

@@ -1,6 +1,6 @@
 // The operating-system calls under the device object, behind one narrow
 // interface: node listing, open/close, the SCSI address query, SG_IO and the
-// generic-SCSI (sg) listing, plus opening the virtual recorder.
+// generic-SCSI (sg) listing.
 //
 // The Linux implementation (cvOSLayerLinux.cpp) is the only file of the
 // library that issues ioctl(). Tests put a double of their own in its place
@@ -72,10 +72,6 @@ class cvOSLayer {
 
   // ioctl(SG_GET_SCSI_ID) on an open sg node.
   virtual bool GetScsiId(TOSHandle handle, TSgScsiId& id) = 0;
-
-  // The virtual recorder (nullptr when it is switched off or cannot be
-  // opened). The caller owns it.
-  virtual std::unique_ptr<cvTransport> OpenVirtualRecorder() = 0;
 
   // errno right after the last call of this layer (0 when it succeeded).
   virtual int LastError() const = 0;

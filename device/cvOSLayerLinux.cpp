@@ -16,7 +16,7 @@
 #include <system_error>
 
 #include "device/cvOSLayer.h"
-#include "device/cvVirtualRecorder.h"
+#include "vrecorder/cvVirtualRecorder.h"
 
 namespace cv {
 namespace {
@@ -148,8 +148,6 @@ class cvLinuxOSLayer final : public cvOSLayer {
     id.ScsiType = sid.scsi_type;
     return true;
   }
-
-  std::unique_ptr<cvTransport> OpenVirtualRecorder() override { return cv::OpenVirtualRecorder(); }
 
   int LastError() const override { return LastError_; }
 

@@ -176,9 +176,35 @@ void CompleteRequest(TExecRequest& Request, const TScsiOutcome& Outcome) {
 // ---------------------------------------------------------------------------
 // The record
 
+// The pass-through leg: SG_IO on the selected node, opened on first use and
+// closed after each command when CloseAfterCommand says so. It keeps the
+// descriptor in the device record (Handle), where discovery puts it too.
+class TSCSIDevice::TPassThroughLeg final : public cvTransport {
+ public:
+  explicit TPassThroughLeg(TSCSIDevice& device) : Device_(device) {}
+
+  TScsiOutcome Execute(const TScsiCommand& command) override {
+    TScsiOutcome outcome;
+    if (Device_.Handle == kInvalidHandle && !Device_.OpenCurrent()) {
+      int openError = Device_.CurrentPath.empty() ? ENODEV : Device_.OS_->LastError();
+      outcome.OSError = openError != 0 ? openError : EBADF;
+    } else {
+      outcome = Device_.OS_->SgIo(Device_.Handle, command);
+    }
+    if (Device_.CloseAfterCommand) Device_.CloseHandle();
+    return outcome;
+  }
+
+ private:
+  TSCSIDevice& Device_;
+};
+
 TSCSIDevice::TSCSIDevice() : TSCSIDevice(CreateLinuxOSLayer()) {}
 
-TSCSIDevice::TSCSIDevice(std::unique_ptr<cvOSLayer> os) : OS_(std::move(os)) {}
+TSCSIDevice::TSCSIDevice(std::unique_ptr<cvOSLayer> os) : TSCSIDevice(std::move(os), TransportSources()) {}
+
+TSCSIDevice::TSCSIDevice(std::unique_ptr<cvOSLayer> os, std::vector<TTransportSource> sources)
+    : OS_(std::move(os)), Sources_(std::move(sources)), PassThrough_(std::make_unique<TPassThroughLeg>(*this)) {}
 
 TSCSIDevice::~TSCSIDevice() { CloseHandle(); }
 
@@ -283,7 +309,7 @@ bool TSCSIDevice::FindDevices() {
   DeviceCount = 0;
   bool result = ScanPassThrough();
   if (!result) result = ScanGeneric();
-  AddVirtualRecorder();
+  AddTransportSources();
   if (!result && DeviceCount > 0) {
     // Only the virtual recorder: a usable transport all the same.
     Ready = true;
@@ -443,82 +469,86 @@ std::string TSCSIDevice::FindDriveLetter() {
   return {};
 }
 
-void TSCSIDevice::AddVirtualRecorder() {
-  if (DeviceCount >= Devices.size()) return;
-  Recorder_ = OS_->OpenVirtualRecorder();
-  if (!Recorder_) return;
+void TSCSIDevice::AddTransportSources() {
+  // The first source that opens is listed (the device object keeps one).
+  for (const TTransportSource& source : Sources_) {
+    if (DeviceCount >= Devices.size()) return;
+    if (!source.Open) continue;
+    Recorder_ = source.Open();
+    if (!Recorder_) continue;
 
-  int highest = -1;
-  for (std::size_t i = 0; i < DeviceCount; ++i) highest = std::max<int>(highest, Devices[i].HaId);
+    int highest = -1;
+    for (std::size_t i = 0; i < DeviceCount; ++i) highest = std::max<int>(highest, Devices[i].HaId);
 
-  TDeviceEntry& entry = Devices[DeviceCount];
-  entry = TDeviceEntry{};
-  entry.Letter = '?';
-  entry.HaId = static_cast<std::uint8_t>(std::min(highest + 1, 255));
-  entry.Target = 0;
-  entry.Lun = 0;
-  entry.Transport = TTransportKind::Virtual;
-  CopyPath(entry.Path, "virtual");
+    TDeviceEntry& entry = Devices[DeviceCount];
+    entry = TDeviceEntry{};
+    entry.Letter = '?';
+    entry.HaId = static_cast<std::uint8_t>(std::min(highest + 1, 255));
+    entry.Target = 0;
+    entry.Lun = 0;
+    entry.Transport = TTransportKind::Virtual;
+    CopyPath(entry.Path, source.Path);
 
-  TExecRequest request;
-  FillInquiry(request, Buffer.data());
-  TScsiCommand command = PrepareCommand(request);
-  CompleteRequest(request, Recorder_->Execute(command));
-  TakeIdentity(entry, std::span(Buffer).first(64), request.Status == SS_COMP);
-  FormatText(entry, entry.Path);
-  ++DeviceCount;
+    TExecRequest request;
+    FillInquiry(request, Buffer.data());
+    (void)RunRequest(*Recorder_, request);
+    TakeIdentity(entry, std::span(Buffer).first(64), request.Status == SS_COMP);
+    FormatText(entry, entry.Path);
+    ++DeviceCount;
+    return;
+  }
 }
 
 // ---------------------------------------------------------------------------
 // Sending commands
+
+TScsiOutcome RunRequest(cvTransport& Transport, TExecRequest& Request) {
+  TScsiCommand command = PrepareCommand(Request);
+  TScsiOutcome outcome = Transport.Execute(command);
+  CompleteRequest(Request, outcome);
+  return outcome;
+}
 
 std::uint8_t TSCSIDevice::ExecuteCommand(TExecRequest& Request) {
   if (!Ready) {
     Request.Status = SS_ERR;
     return SS_ERR;
   }
-  cvCompletionEvent event;
   Request.HaId = HaId;
   Request.Target = Target;
   Request.Lun = Lun;
   Request.SenseLength = 24;
   Request.Command = SC_EXEC_SCSI_CMD;
-  Request.Event = &event;
 
-  std::uint8_t r = Dispatch(Request);
-  if (r == SS_PENDING && !event.Wait(PendingDeadlineMs)) {
-    // The layer never completed it: give up rather than wait for ever.
-    Request.Status = SS_ERR;
-    LastOSError = ETIMEDOUT;
+  if (cvTransport* transport = SelectedTransport(Request)) {
+    TScsiOutcome outcome = RunRequest(*transport, Request);
+    LastOSError = static_cast<std::uint32_t>(outcome.OSError);
   }
-  event.Reset();
-  Request.Event = nullptr;
 
-  Busy = Request.Status != SS_PENDING && Request.Status != SS_COMP && Request.TargetStatus == kScsiBusy;
+  Busy = Request.Status != SS_COMP && Request.TargetStatus == kScsiBusy;
   std::memcpy(Sense.data(), Request.SenseArea, Sense.size());
   if (Sense[12] != 0) LastSenseCode = static_cast<std::uint16_t>(Sense[12] * 256 + Sense[13]);
   return Request.Status;
 }
 
-std::uint8_t TSCSIDevice::Dispatch(TExecRequest& Request) {
-  switch (CurrentTransport) {
-    case TTransportKind::Virtual:
-      return ExecuteVirtual(Request);
-    case TTransportKind::Generic:
-      if (!ASPI_) {
-        Request.Status = SS_INVALID_HA;
-        return Request.Status;
-      }
-      return ASPI_->SendASPI32Command(Request);
-    case TTransportKind::PassThrough:
-      break;
+cvTransport* TSCSIDevice::SelectedTransport(TExecRequest& Request) {
+  bool generic = CurrentTransport == TTransportKind::Generic ||
+                 (CurrentTransport == TTransportKind::PassThrough && !UseSPTI);
+  if (CurrentTransport == TTransportKind::Virtual) {
+    if (Recorder_) return Recorder_.get();
+    // The recorder went away with a new discovery that did not find it.
+    Request.Status = SS_ERR;
+    Request.HaStatus = Request.TargetStatus = 0;
+    std::memset(Request.SenseArea, 0, sizeof Request.SenseArea);
+    LastOSError = ENODEV;
+    return nullptr;
   }
-  if (UseSPTI) return ExecutePassThrough(Request);
-  if (!ASPI_) {
-    Request.Status = SS_INVALID_HA;
-    return Request.Status;
+  if (generic) {
+    cvTransport* node = ASPI_ ? ASPI_->NodeTransport(Request.HaId, Request.Target, Request.Lun) : nullptr;
+    if (node == nullptr) Request.Status = ASPI_ ? SS_NO_DEVICE : SS_INVALID_HA;
+    return node;
   }
-  return ASPI_->SendASPI32Command(Request);
+  return PassThrough_.get();
 }
 
 bool TSCSIDevice::OpenCurrent() {
@@ -529,38 +559,8 @@ bool TSCSIDevice::OpenCurrent() {
 }
 
 std::uint8_t TSCSIDevice::ExecutePassThrough(TExecRequest& Request) {
-  if (Handle == kInvalidHandle) OpenCurrent();
-  int openError = Handle == kInvalidHandle ? (CurrentPath.empty() ? ENODEV : OS_->LastError()) : 0;
-
-  TPassThroughRecord record = MakePassThroughRecord(Request);
-  TScsiCommand command = PrepareCommand(Request);
-  if (Request.TimeoutMs == 0) command.TimeoutMs = record.TimeOutValue * 1000u;
-
-  TScsiOutcome outcome;
-  if (Handle == kInvalidHandle) {
-    outcome.Delivered = false;
-    outcome.OSError = openError != 0 ? openError : EBADF;
-  } else {
-    outcome = OS_->SgIo(Handle, command);
-  }
+  TScsiOutcome outcome = RunRequest(*PassThrough_, Request);
   LastOSError = static_cast<std::uint32_t>(outcome.OSError);
-  CompleteRequest(Request, outcome);
-
-  if (CloseAfterCommand) CloseHandle();
-  return Request.Status;
-}
-
-std::uint8_t TSCSIDevice::ExecuteVirtual(TExecRequest& Request) {
-  TScsiCommand command = PrepareCommand(Request);
-  TScsiOutcome outcome;
-  if (Recorder_) {
-    outcome = Recorder_->Execute(command);
-  } else {
-    outcome.Delivered = false;
-    outcome.OSError = ENODEV;
-  }
-  LastOSError = static_cast<std::uint32_t>(outcome.OSError);
-  CompleteRequest(Request, outcome);
   return Request.Status;
 }
 

@@ -1,9 +1,11 @@
 // The device object TSCSIDevice: the library's only connection to optical
 // drives. It discovers CD/DVD drives (SG_IO pass-through on /dev/srN first,
-// the ASPI-shaped sg layer only when that finds none, the virtual recorder
-// always last), keeps the device list, sends every SCSI command through
-// ExecuteCommand, and offers one operation per MMC command plus medium
-// identification and the write parameters page.
+// the ASPI-shaped sg layer only when that finds none, the transports handed
+// in by the front end, such as the virtual recorder, always last), keeps the
+// device list, sends every SCSI command through ExecuteCommand, and offers
+// one operation per MMC command plus medium identification and the write
+// parameters page. Every path to a drive is a cvTransport: ExecuteCommand
+// picks the selected one and runs the request on it (RunRequest).
 //
 // Owner: exactly one device object lives in the burner component, held by
 // value. Threads: the object has no lock. Commands come from the GUI thread
@@ -26,9 +28,11 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "device/cvOSLayer.h"
 #include "device/cvTransport.h"
+#include "device/cvTransportSource.h"
 
 namespace cv {
 
@@ -89,7 +93,7 @@ enum TMediumType : std::uint8_t {
 enum class TTransportKind : std::uint8_t {
   PassThrough,  // SG_IO on the /dev/srN node
   Generic,      // the sg-based ASPI layer
-  Virtual,      // the in-process virtual recorder
+  Virtual,      // a transport handed in (the virtual recorder)
 };
 // "pass-through", "generic" or "virtual".
 const char* TransportName(TTransportKind kind);
@@ -188,8 +192,6 @@ inline constexpr std::uint8_t kFlagsDataOut = 0x50;
 // Default time a drive is given for one command (the pass-through record's
 // 12000 seconds).
 inline constexpr std::uint32_t kCommandTimeoutMs = 12000u * 1000u;
-// The longest a request answered as pending is waited for.
-inline constexpr std::uint32_t kPendingDeadlineMs = 30u * 60u * 1000u;
 // How long a discovery INQUIRY may take.
 inline constexpr std::uint32_t kProbeTimeoutMs = 10000;
 
@@ -201,6 +203,10 @@ void CompleteRequest(TExecRequest& Request, const TScsiOutcome& Outcome);
 // else none), data and time-out. A data-in buffer is zeroed first, so bytes
 // a short reply leaves untouched never carry an earlier reply.
 TScsiCommand PrepareCommand(TExecRequest& Request);
+// Runs a request on a transport: prepare, execute, complete. Every path to a
+// drive (SG_IO pass-through, the sg layer, a handed-in transport) goes
+// through here. Answers the outcome, for its OS error.
+TScsiOutcome RunRequest(cvTransport& Transport, TExecRequest& Request);
 // The pass-through record filled from a request.
 TPassThroughRecord MakePassThroughRecord(const TExecRequest& Request);
 
@@ -262,9 +268,11 @@ struct TSCSIDeviceRecord {
 
 class TSCSIDevice : public TSCSIDeviceRecord {
  public:
-  // The Linux layer unless another is given (tests give a double).
+  // The Linux layer unless another is given (tests give a double), and the
+  // process-wide transport sources (TransportSources()) unless a list is.
   TSCSIDevice();
   explicit TSCSIDevice(std::unique_ptr<cvOSLayer> os);
+  TSCSIDevice(std::unique_ptr<cvOSLayer> os, std::vector<TTransportSource> sources);
   ~TSCSIDevice();
   TSCSIDevice(const TSCSIDevice&) = delete;
   TSCSIDevice& operator=(const TSCSIDevice&) = delete;
@@ -277,13 +285,11 @@ class TSCSIDevice : public TSCSIDeviceRecord {
   std::atomic<std::uint16_t> LastSenseCode{0};
   // 0 idle, 2 erasing, 3 background format.
   std::atomic<std::uint8_t> EraseStatus{0};
-  // The longest a pending request is waited for (tests shorten it).
-  std::uint32_t PendingDeadlineMs = kPendingDeadlineMs;
 
   // --- Discovery and the transport ---------------------------------------
   // Resets the whole object, then lists the drives: pass-through on the
-  // optical nodes; the sg layer only when that finds none; the virtual
-  // recorder after every real drive. True when a transport is usable.
+  // optical nodes; the sg layer only when that finds none; the handed-in
+  // transports after every real drive. True when a transport is usable.
   bool FindDevices();
   std::uint16_t GetDeviceCount() const;
   // Text of entry Index, nullptr when Index is not below DeviceCount.
@@ -344,18 +350,23 @@ class TSCSIDevice : public TSCSIDeviceRecord {
   void ResetRecord();
   void CloseHandle();
   bool OpenCurrent();
-  std::uint8_t Dispatch(TExecRequest& Request);
-  std::uint8_t ExecuteVirtual(TExecRequest& Request);
+  // The transport of the selected drive; nullptr (with Request's status
+  // set) when there is none.
+  cvTransport* SelectedTransport(TExecRequest& Request);
   bool ScanPassThrough();
   bool ScanGeneric();
-  void AddVirtualRecorder();
+  void AddTransportSources();
   // Sends a request built by the command layer.
   bool Send(std::uint8_t flags, std::span<const std::uint8_t> cdb, std::uint8_t* data, std::uint32_t length,
             bool pendingIsSuccess);
 
+  class TPassThroughLeg;
+
   std::unique_ptr<cvOSLayer> OS_;
+  std::vector<TTransportSource> Sources_;
+  std::unique_ptr<cvTransport> PassThrough_;
   std::unique_ptr<cvASPILayer> ASPI_;
-  std::unique_ptr<cvTransport> Recorder_;
+  std::unique_ptr<cvTransport> Recorder_;  // the handed-in transport listed last
   bool Selected_ = false;
 };
 

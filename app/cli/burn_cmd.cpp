@@ -8,7 +8,7 @@
 
 #include "app/cli/burner_session.h"
 #include "app/cli/cli.h"
-#include "device/cvVirtualState.h"
+#include "vrecorder/cvVirtualState.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "vrecorder/cvVirtualRecorder.h"
 
 #ifndef CORVID_VERSION
 #define CORVID_VERSION "0.0.0"
@@ -37,6 +38,8 @@ int UsageError(const std::string& message) {
 }  // namespace cli
 
 int main(int argc, char** argv) {
+  // The virtual recorder is listed after the real drives.
+  cv::UseVirtualRecorder();
   CLI::App app{"corvid-burn: write audio CDs from WAV, MP3, WMA and Ogg Vorbis files", "corvid-burn"};
   app.set_version_flag("--version", std::string("corvid-burn ") + CORVID_VERSION);
   app.require_subcommand(1);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
-#include "device/cvVirtualControl.h"
+#include "vrecorder/cvVirtualControl.h"
 
 namespace {
 

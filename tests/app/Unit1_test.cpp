@@ -23,7 +23,13 @@
 
 #include "app/Unit1.h"
 #include "decode/cvAudFiles.h"
-#include "device/cvVirtualControl.h"
+#include "vrecorder/cvVirtualControl.h"
+#include "vrecorder/cvVirtualRecorder.h"
+
+namespace {
+// As the program's main does: the window lists the virtual recorder.
+[[maybe_unused]] const bool kRecorderListed = (cv::UseVirtualRecorder(), true);
+}  // namespace
 
 using cv::TForm1;
 

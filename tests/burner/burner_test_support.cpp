@@ -11,8 +11,14 @@
 #include <nlohmann/json.hpp>
 
 #include "burner/cvTrackSource.h"
+#include "vrecorder/cvVirtualRecorder.h"
 
 namespace cv::test {
+
+namespace {
+// As the front ends do at start-up: discovery lists the virtual recorder.
+[[maybe_unused]] const bool kRecorderListed = (UseVirtualRecorder(), true);
+}  // namespace
 
 TRecorderDir::TRecorderDir(TVRMediumKind medium) {
   char pattern[] = "/tmp/corvid-burner-test-XXXXXX";

@@ -11,7 +11,7 @@
 
 #include "burner/cvAudioCDBurner.h"
 #include "burner/cvCallQueue.h"
-#include "device/cvVirtualState.h"
+#include "vrecorder/cvVirtualState.h"
 
 namespace cv::test {
 

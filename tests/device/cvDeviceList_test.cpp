@@ -15,7 +15,8 @@ using cvtest::FakeOSLayer;
 std::unique_ptr<cv::TSCSIDevice> Discovered(std::function<void(FakeOSLayer&)> setup) {
   auto os = std::make_unique<FakeOSLayer>();
   setup(*os);
-  auto device = std::make_unique<cv::TSCSIDevice>(std::move(os));
+  FakeOSLayer* fake = os.get();
+  auto device = std::make_unique<cv::TSCSIDevice>(std::move(os), cvtest::RecorderSources(*fake));
   device->FindDevices();
   return device;
 }

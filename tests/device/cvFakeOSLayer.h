@@ -14,6 +14,7 @@
 
 #include "device/cvOSLayer.h"
 #include "device/cvTransport.h"
+#include "device/cvTransportSource.h"
 
 namespace cvtest {
 
@@ -247,12 +248,6 @@ class FakeOSLayer : public cv::cvOSLayer {
     return true;
   }
 
-  std::unique_ptr<cv::cvTransport> OpenVirtualRecorder() override {
-    ++RecorderOpens;
-    if (!Recorder) return nullptr;
-    return std::make_unique<FakeTransport>(Recorder);
-  }
-
   int LastError() const override { return LastError_; }
 
  private:
@@ -287,6 +282,17 @@ inline cv::TSgScsiId SgId(int host, int target = 0, int lun = 0, int type = 5) {
   id.Lun = lun;
   id.ScsiType = type;
   return id;
+}
+
+// The fake's recorder as the transport source discovery is handed, as the
+// front ends hand it the virtual recorder; each discovery counts an open.
+inline std::vector<cv::TTransportSource> RecorderSources(FakeOSLayer& os) {
+  FakeOSLayer* fake = &os;
+  return {cv::TTransportSource{"virtual", [fake]() -> std::unique_ptr<cv::cvTransport> {
+                                 ++fake->RecorderOpens;
+                                 if (!fake->Recorder) return nullptr;
+                                 return std::make_unique<FakeTransport>(fake->Recorder);
+                               }}};
 }
 
 }  // namespace cvtest

@@ -27,7 +27,7 @@ class DeviceTest : public ::testing::Test {
   DeviceTest() {
     auto os = std::make_unique<FakeOSLayer>();
     Os = os.get();
-    Dev = std::make_unique<TSCSIDevice>(std::move(os));
+    Dev = std::make_unique<TSCSIDevice>(std::move(os), cvtest::RecorderSources(*Os));
   }
 
   std::string Name(std::uint8_t i) const {

@@ -1,7 +1,7 @@
 // The virtual disc's rules (next writable address, pregaps, closing) and
 // its image: the cue sheet, read back by independent tools (cuetools'
 // cuebreakpoints and bchunk), which must find the audio byte for byte.
-#include "device/cvVirtualDisc.h"
+#include "vrecorder/cvVirtualDisc.h"
 
 #include <cstdio>
 #include <fstream>
@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/device/cvVirtualTestUtil.h"
+#include "tests/vrecorder/cvVirtualTestUtil.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <string>
 
 #include "device/cvTransport.h"
-#include "device/cvVirtualDisc.h"
-#include "device/cvVirtualState.h"
-#include "device/cvVirtualTiming.h"
+#include "vrecorder/cvVirtualDisc.h"
+#include "vrecorder/cvVirtualState.h"
+#include "vrecorder/cvVirtualTiming.h"
 
 namespace cv {
 

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "device/cvVirtualState.h"
+#include "vrecorder/cvVirtualState.h"
 
 namespace cv {
 

@@ -1,14 +1,14 @@
 // The virtual recorder's commands, driven by raw CDBs through its transport
 // interface: a Track-At-Once burn of several tracks in two sessions, every
 // refusal a strict drive gives while writing, and the other commands.
-#include "device/cvVirtualCommands.h"
+#include "vrecorder/cvVirtualCommands.h"
 
 #include <fstream>
 #include <iterator>
 
 #include <gtest/gtest.h>
 
-#include "tests/device/cvVirtualTestUtil.h"
+#include "tests/vrecorder/cvVirtualTestUtil.h"
 
 namespace {
 

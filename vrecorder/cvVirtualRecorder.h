@@ -1,6 +1,7 @@
 // The virtual recorder: an emulated MMC CD/DVD recorder that keeps its disc
 // as files (disc.bin + disc.cue) in a state directory. It is a transport of
-// the device layer, listed after every real drive.
+// the device layer, handed to discovery as a transport source and listed
+// after every real drive.
 //
 // While a recorder object exists it holds the directory's lock; a recorder
 // opened on a directory that another process (or another recorder object)
@@ -15,6 +16,7 @@
 #include <memory>
 
 #include "device/cvTransport.h"
+#include "device/cvTransportSource.h"
 
 namespace cv {
 
@@ -25,5 +27,12 @@ std::unique_ptr<cvTransport> OpenVirtualRecorder();
 
 // Opens the recorder on the given state directory (created when missing).
 std::unique_ptr<cvTransport> OpenVirtualRecorderAt(const std::filesystem::path& directory);
+
+// The recorder as a transport source for discovery: node "virtual", opened
+// by OpenVirtualRecorder on every discovery.
+TTransportSource VirtualRecorderSource();
+// Makes the recorder the process-wide transport source (front ends call it
+// at start-up, before any discovery).
+void UseVirtualRecorder();
 
 }  // namespace cv

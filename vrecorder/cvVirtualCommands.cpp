@@ -1,4 +1,4 @@
-#include "device/cvVirtualCommands.h"
+#include "vrecorder/cvVirtualCommands.h"
 
 #include <algorithm>
 #include <cerrno>

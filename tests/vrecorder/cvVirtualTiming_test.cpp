@@ -2,11 +2,11 @@
 // with and without BUFE, and the buffer model itself. The tests wait on
 // state with deadlines and sleep only where a buffer must run dry; nothing
 // asserts how long anything took.
-#include "device/cvVirtualTiming.h"
+#include "vrecorder/cvVirtualTiming.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/device/cvVirtualTestUtil.h"
+#include "tests/vrecorder/cvVirtualTestUtil.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "device/cvVirtualControl.h"
+#include "vrecorder/cvVirtualControl.h"
 
 #include <charconv>
 #include <cstdio>
@@ -7,8 +7,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "device/cvVirtualDisc.h"
-#include "device/cvVirtualTiming.h"
+#include "vrecorder/cvVirtualDisc.h"
+#include "vrecorder/cvVirtualTiming.h"
 
 namespace cv {
 

@@ -1,12 +1,12 @@
 // The control panel behind `corvid-burn virtual`: inserting media, settings
 // and faults with their checks, the report, and the lock it respects.
-#include "device/cvVirtualControl.h"
+#include "vrecorder/cvVirtualControl.h"
 
 #include <fstream>
 
 #include <gtest/gtest.h>
 
-#include "tests/device/cvVirtualTestUtil.h"
+#include "tests/vrecorder/cvVirtualTestUtil.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "device/cvVirtualState.h"
+#include "vrecorder/cvVirtualState.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

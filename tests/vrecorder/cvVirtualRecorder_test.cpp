@@ -1,6 +1,6 @@
 // The virtual recorder as a transport: identity, readiness, the state
 // directory, the lock between processes.
-#include "device/cvVirtualRecorder.h"
+#include "vrecorder/cvVirtualRecorder.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "tests/device/cvVirtualTestUtil.h"
+#include "tests/vrecorder/cvVirtualTestUtil.h"
 
 namespace {
 
@@ -337,7 +337,8 @@ class VirtualDevice : public ::testing::Test {
     ASSERT_TRUE(control.Insert(medium)) << control.Error();
     settings.push_back("time-scale=0.001");
     ASSERT_TRUE(control.Set(settings)) << control.Error();
-    Device = std::make_unique<cv::TSCSIDevice>();
+    Device = std::make_unique<cv::TSCSIDevice>(cv::CreateLinuxOSLayer(),
+                                               std::vector<cv::TTransportSource>{cv::VirtualRecorderSource()});
     ASSERT_TRUE(Device->FindDevices());
     ASSERT_GE(Device->GetDeviceCount(), 1);
     Index = static_cast<std::uint8_t>(Device->GetDeviceCount() - 1);

@@ -1,4 +1,4 @@
-#include "device/cvVirtualRecorder.h"
+#include "vrecorder/cvVirtualRecorder.h"
 
 #include <cerrno>
 #include <chrono>
@@ -8,10 +8,10 @@
 #include <mutex>
 #include <system_error>
 
-#include "device/cvVirtualCommands.h"
-#include "device/cvVirtualDisc.h"
-#include "device/cvVirtualState.h"
-#include "device/cvVirtualTiming.h"
+#include "vrecorder/cvVirtualCommands.h"
+#include "vrecorder/cvVirtualDisc.h"
+#include "vrecorder/cvVirtualState.h"
+#include "vrecorder/cvVirtualTiming.h"
 
 namespace cv {
 
@@ -124,5 +124,9 @@ std::unique_ptr<cvTransport> OpenVirtualRecorder() {
   if (directory.empty()) return nullptr;
   return OpenVirtualRecorderAt(directory);
 }
+
+TTransportSource VirtualRecorderSource() { return TTransportSource{"virtual", [] { return OpenVirtualRecorder(); }}; }
+
+void UseVirtualRecorder() { SetTransportSources({VirtualRecorderSource()}); }
 
 }  // namespace cv

@@ -1,4 +1,4 @@
-#include "device/cvVirtualDisc.h"
+#include "vrecorder/cvVirtualDisc.h"
 
 #include <fcntl.h>
 #include <unistd.h>

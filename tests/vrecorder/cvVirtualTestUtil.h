@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "device/cvTransport.h"
-#include "device/cvVirtualControl.h"
-#include "device/cvVirtualRecorder.h"
+#include "vrecorder/cvVirtualControl.h"
+#include "vrecorder/cvVirtualRecorder.h"
 
 namespace cvtest {
 

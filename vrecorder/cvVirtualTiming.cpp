@@ -1,4 +1,4 @@
-#include "device/cvVirtualTiming.h"
+#include "vrecorder/cvVirtualTiming.h"
 
 #include <algorithm>
 #include <cmath>

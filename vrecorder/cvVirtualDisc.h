@@ -13,7 +13,7 @@
 #include <span>
 #include <string>
 
-#include "device/cvVirtualState.h"
+#include "vrecorder/cvVirtualState.h"
 
 namespace cv {
 

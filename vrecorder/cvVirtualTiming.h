@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "device/cvVirtualState.h"
+#include "vrecorder/cvVirtualState.h"
 
 namespace cv {
 
