@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include "burner/cvBurnTypes.h"
+#include "burner/cvListTracks.h"
 #include "decode/cvAudFiles.h"
 #include "device/cvSCSILib.h"
 
@@ -33,6 +35,12 @@ constexpr int kCacheBytes = 8388608;        // decode-ahead cache of a burn
 constexpr int kGapSectorsPerTrack = 150;    // counted per row in the list total
 constexpr int kDropPauseMs = 300;           // pause after each dropped file
 constexpr int kMp3Kinds = 8;                // TAudioFileKinds bit of afMP3
+// A row made from a playlist or cue sheet keeps its file and part here (the
+// "Name" column then shows the track's title): the path, and the range in
+// CD sample frames.
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kStartRole = Qt::UserRole + 1;
+constexpr int kEndRole = Qt::UserRole + 2;
 
 // Paths travel to the library as the file system's bytes.
 std::string FileNameBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
@@ -377,6 +385,7 @@ void TForm1::FormShow() {
 
   DialogFilter_ = QStringLiteral("All Supported Audio Formats (") + masks + QStringLiteral(")") +
                   QLatin1Char('|') + masks + QLatin1Char('|') + types;
+  DialogFilter_ += QStringLiteral("|Playlists and Cue Sheets (*.m3u;*.m3u8;*.pls;*.cue)|*.m3u;*.m3u8;*.pls;*.cue");
   od->setNameFilters(QtNameFilters(DialogFilter_));
 }
 
@@ -386,7 +395,24 @@ void TForm1::lbDrivesChange() {
   kacdb.SelectDevice(static_cast<std::uint8_t>(index));
 }
 
+static QString KindCaption(std::uint8_t kind) {
+  if (kind == 1) return QStringLiteral("WAV");
+  if (kind == 3) return QStringLiteral("MP3");
+  // The later kinds show their names too (FLAC, OPUS, M4A, AIFF).
+  if (kind > cv::afOGG) return QString::fromLatin1(cv::AudioFileKindName(static_cast<cv::TAudioFileKind>(kind)));
+  return {};
+}
+
+void TForm1::AppendRow(const QString& caption, const QString& name, std::int32_t length) {
+  auto* row = new QTreeWidgetItem(QStringList{caption, name, MSFText(length), QString::number(length)});
+  row->setTextAlignment(lcDuration, Qt::AlignRight | Qt::AlignVCenter);
+  row->setToolTip(lcName, name);
+  clBox->addTopLevelItem(row);
+}
+
 bool TForm1::InsertFile(const QString& name, bool showKind) {
+  ListProblem_.clear();
+  if (ListKindOfName(FileNameBytes(name)) != TListKind::None) return InsertList(name, showKind);
   std::int32_t length = 0;
   std::uint8_t kind = 0;
   try {
@@ -397,18 +423,33 @@ bool TForm1::InsertFile(const QString& name, bool showKind) {
     kind = 0;
   }
   if (kind == 0) return false;
+  AppendRow(showKind ? KindCaption(kind) : QString(), name, length);
+  return true;
+}
 
-  QString caption;
-  if (showKind) {
-    if (kind == 1) caption = QStringLiteral("WAV");
-    if (kind == 3) caption = QStringLiteral("MP3");
-    // The later kinds show their names too (FLAC, OPUS, M4A, AIFF).
-    if (kind > cv::afOGG) caption = QString::fromLatin1(cv::AudioFileKindName(static_cast<cv::TAudioFileKind>(kind)));
+bool TForm1::InsertList(const QString& name, bool showKind) {
+  std::vector<TMeasuredTrack> tracks;
+  std::string problem;
+  if (!MeasureTracks(kacdb, {FileNameBytes(name)}, tracks, problem)) {
+    ListProblem_ = QString::fromStdString(problem);
+    return false;
   }
-  auto* row = new QTreeWidgetItem(QStringList{caption, name, MSFText(length), QString::number(length)});
-  row->setTextAlignment(lcDuration, Qt::AlignRight | Qt::AlignVCenter);
-  row->setToolTip(lcName, name);
-  clBox->addTopLevelItem(row);
+  for (const TMeasuredTrack& track : tracks) {
+    const QString path = QFile::decodeName(QByteArray::fromStdString(track.Track.Path));
+    const QString caption = showKind ? KindCaption(track.FileKind) : QString();
+    if (!track.Track.IsRange()) {
+      AppendRow(caption, path, track.LengthSectors);
+      continue;
+    }
+    QString title = QString::fromStdString(TrackDisplayTitle(track.Track));
+    if (title.isEmpty()) title = QFileInfo(path).fileName() + QStringLiteral(" #") + QString::number(track.Track.CueTrack);
+    AppendRow(caption, title, track.LengthSectors);
+    QTreeWidgetItem* row = clBox->topLevelItem(clBox->topLevelItemCount() - 1);
+    row->setData(lcName, kPathRole, path);
+    row->setData(lcName, kStartRole, QVariant::fromValue<qlonglong>(track.Track.StartSample));
+    row->setData(lcName, kEndRole, QVariant::fromValue<qlonglong>(track.Track.EndSample));
+    row->setToolTip(lcName, QString::fromStdString(DescribeTrack(track.Track)));
+  }
   return true;
 }
 
@@ -420,6 +461,7 @@ void TForm1::Add1Click() {
   if (!InsertFile(name, false)) {
     // Not audio, or it cannot be read: say so rather than nothing at all.
     Label2->setText(QStringLiteral(" Inserting ") + name + QStringLiteral(" Failed !!!"));
+    if (!ListProblem_.isEmpty()) Label2->setText(Label2->text() + QStringLiteral(" (") + ListProblem_ + QLatin1Char(')'));
   }
 }
 
@@ -449,6 +491,7 @@ void TForm1::AddDroppedFiles(const QStringList& names) {
       ShowListTotal();
     } else {
       Label2->setText(Label2->text() + QStringLiteral(" Failed !!!"));
+      if (!ListProblem_.isEmpty()) Label2->setText(Label2->text() + QStringLiteral(" (") + ListProblem_ + QLatin1Char(')'));
     }
     QThread::msleep(kDropPauseMs);
   }
@@ -477,9 +520,13 @@ void TForm1::Button1Click() {
   kacdb.ClearTracks();
   for (int i = 0; i < clBox->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = clBox->topLevelItem(i);
-    const QString path = row->text(lcName);
+    // A cue sheet's track: its file and part.
+    const bool part = row->data(lcName, kPathRole).isValid();
+    const QString path = part ? row->data(lcName, kPathRole).toString() : row->text(lcName);
     if (path.trimmed().isEmpty()) break;
-    if (!kacdb.AddTrack(FileNameBytes(path), row->text(lcSectors).toInt(), kPauseSectors)) {
+    const std::int64_t start = part ? row->data(lcName, kStartRole).toLongLong() : 0;
+    const std::int64_t end = part ? row->data(lcName, kEndRole).toLongLong() : -1;
+    if (!kacdb.AddTrack(FileNameBytes(path), row->text(lcSectors).toInt(), kPauseSectors, start, end)) {
       // Burning the list without this track would lose it silently.
       Label2->setText(QStringLiteral("Burn Not Started! (") + QString::fromStdString(kacdb.GetErrorText()) +
                       QStringLiteral(": ") + path + QLatin1Char(')'));

@@ -120,13 +120,18 @@ class TForm1 : public QWidget {
   // Measures name and appends a row for it; answers whether a row was
   // added (not when the file is not audio or cannot be read). showKind: the
   // "Type" column names the kind found (dropped files), else stays empty.
+  // A playlist or cue sheet appends a row for each of its tracks, or none
+  // when the list is refused (ListProblem_ then says why).
   bool InsertFile(const QString& name, bool showKind);
+  bool InsertList(const QString& name, bool showKind);
+  void AppendRow(const QString& caption, const QString& name, std::int32_t length);
   void ShowListTotal();
   void SetJobRunning(bool running);
   void JobEnded();
   void WaitForBurnerIdle(int triesLeft);
 
   QString DialogFilter_;
+  QString ListProblem_;          // why the last list could not be inserted
   QStringList PendingDrops_;     // dropped names not yet measured
   bool InsertingDrops_ = false;  // AddDroppedFiles is measuring
   bool Shown_ = false;

@@ -187,6 +187,7 @@ void TCacheThread::Execute(std::stop_token stop) {
 
     try {
       TTrackDecoder decoder(track.FileName);
+      decoder.SetRange(track.StartSample, track.EndSample);
       if (decoder.FileKind() == 0 || !decoder.PrepareDecoding()) {
         fail(beDataNotPrepared);
         return;

@@ -72,11 +72,14 @@ bool TKAudioCDBurner::SelectDevice(std::uint8_t Index) {
 
 std::int32_t TKAudioCDBurner::GetFileLength(const std::string& FileName) {
   LastFileKind = 0;
+  LastFileSamples = 0;
   try {
     TTrackDecoder decoder(FileName);
     LastFileKind = decoder.FileKind();
     if (LastFileKind == 0) return 0;
-    return decoder.MeasureSectors();
+    const std::int32_t sectors = decoder.MeasureSectors();
+    LastFileSamples = decoder.FileSamples();
+    return sectors;
   } catch (const EInOutError&) {
     SetError(beCantOpenFile);
     return 0;
@@ -87,6 +90,8 @@ std::int32_t TKAudioCDBurner::GetFileLength(const std::string& FileName) {
 }
 
 std::uint8_t TKAudioCDBurner::GetLastFileKind() const { return LastFileKind; }
+
+std::int64_t TKAudioCDBurner::GetLastFileSamples() const { return LastFileSamples; }
 
 bool TKAudioCDBurner::EjectMedium(bool Immediate) {
   if (RefuseWhenBusy()) return false;
@@ -156,11 +161,17 @@ std::int32_t TKAudioCDBurner::TakeLastError() {
 std::string TKAudioCDBurner::GetErrorText() { return GetBurnErrorText(TakeLastError()); }
 
 bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors) {
+  return AddTrack(FileName, LengthSectors, PauseSectors, 0, -1);
+}
+
+bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
+                               std::int64_t StartSample, std::int64_t EndSample) {
   if (RefuseWhenBusy()) return false;
   try {
-    switch (cv::AddTrack(*Files, FileName, LengthSectors, PauseSectors)) {
+    switch (cv::AddTrack(*Files, FileName, LengthSectors, PauseSectors, StartSample, EndSample)) {
       case TAddTrackResult::Added: return true;
       case TAddTrackResult::NotAudio: return false;
+      case TAddTrackResult::BadRange: SetError(beTrackEmpty); return false;
       case TAddTrackResult::TooLong: SetError(beTrackTooLong); return false;
       case TAddTrackResult::ListFull: SetError(beTooManyTracks); return false;
     }

@@ -62,6 +62,9 @@ class TKAudioCDBurner {
   std::int32_t GetFileLength(const std::string& FileName);
   // 6. Kind found by the last GetFileLength (0 when not recognised).
   std::uint8_t GetLastFileKind() const;
+  // Exact length in CD sample frames (44100 Hz, 588 to a sector) that the
+  // last GetFileLength measured (0 when not audio or unreadable).
+  std::int64_t GetLastFileSamples() const;
   // 7./8. Opens / closes the tray.
   bool EjectMedium(bool Immediate);
   bool LoadMedium(bool Immediate);
@@ -91,6 +94,11 @@ class TKAudioCDBurner {
   //     before it. False when the file is not audio, too long, or the list is
   //     full (99 tracks).
   bool AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors);
+  //     The same for a part of a file: its CD sample frames [StartSample,
+  //     EndSample), EndSample -1 to the end of the file (a track of a cue
+  //     sheet). LengthSectors is the range's length (0: measured).
+  bool AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
+                std::int64_t StartSample, std::int64_t EndSample);
   // 18. Sets the decode-ahead cache size in bytes; answers the size stored.
   std::int32_t SetCacheSize(std::int32_t Bytes);
   // 19. Free sectors on the inserted disc (0 on a closed disc), -1 on error.
@@ -142,6 +150,7 @@ class TKAudioCDBurner {
   std::unique_ptr<TEraseJob> EraseJob;     // erase state and thread
   std::unique_ptr<TBurnerHooks> Hooks;     // dispatcher, beep, observer, timings
   std::uint8_t LastFileKind = 0;
+  std::int64_t LastFileSamples = 0;
   // Refusals of the component itself (busy, no drive, unreadable file), read
   // once by TakeLastError before the burn's and the drive's codes.
   std::atomic<std::int32_t> Refusal{0};

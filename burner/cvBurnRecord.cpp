@@ -86,15 +86,19 @@ bool ClearTracks(TAudioFiles& Files) {
 }
 
 TAddTrackResult AddTrack(TAudioFiles& Files, const std::string& FileName, std::int32_t LengthSectors,
-                         std::uint16_t PauseSectors) {
+                         std::uint16_t PauseSectors, std::int64_t StartSample, std::int64_t EndSample) {
   if (Files.TrackCount >= kMaxTracks) return TAddTrackResult::ListFull;
+  if (StartSample < 0 || (EndSample >= 0 && EndSample <= StartSample)) return TAddTrackResult::BadRange;
   TTrackDecoder decoder(FileName);  // EInOutError when it cannot be opened
   if (decoder.FileKind() == 0) return TAddTrackResult::NotAudio;
+  decoder.SetRange(StartSample, EndSample);
 
   TAudioFilesToBurn track;
   track.FileName = FileName;
   track.FileKind = decoder.FileKind();
   track.PauseSectors = PauseSectors;
+  track.StartSample = StartSample;
+  track.EndSample = EndSample;
   ReadFileStamp(FileName, track.Stamp);
   track.LengthSectors = LengthSectors >= 1 ? LengthSectors : decoder.MeasureSectors();
   if (track.LengthSectors > kMaxTrackSectors) return TAddTrackResult::TooLong;

@@ -48,6 +48,11 @@ struct TAudioFilesToBurn {
   std::uint8_t FileKind = 0;       // TAudioFileKind, never 0 in the table
   std::uint16_t PauseSectors = 0;  // pause written before the track
   TFileStamp Stamp;                // the file when it was added
+  // The part of the file's decoded audio that makes the track, in CD sample
+  // frames (588 to a sector): [StartSample, EndSample), EndSample -1 to the
+  // end of the file. The whole file by default.
+  std::int64_t StartSample = 0;
+  std::int64_t EndSample = -1;
 };
 
 // Sectors a track occupies on the disc: its length, at least kMinTrackSectors
@@ -139,12 +144,15 @@ enum class TAddTrackResult {
                 // with length 0 and refused by Burn's checks)
   TooLong,      // longer than kMaxTrackSectors
   ListFull,     // kMaxTracks tracks already
+  BadRange,     // the sample range is empty or reversed
 };
 
-// Appends FileName. LengthSectors >= 1 is trusted as the measured length;
-// otherwise the file is decoded to measure it. A file that cannot be opened
-// raises EInOutError (the list is unchanged).
+// Appends FileName, or the CD sample frames [StartSample, EndSample) of it
+// (EndSample -1: to the end of the file). LengthSectors >= 1 is trusted as
+// the measured length (of the range); otherwise the file is decoded to
+// measure it. A file that cannot be opened raises EInOutError (the list is
+// unchanged).
 TAddTrackResult AddTrack(TAudioFiles& Files, const std::string& FileName, std::int32_t LengthSectors,
-                         std::uint16_t PauseSectors);
+                         std::uint16_t PauseSectors, std::int64_t StartSample = 0, std::int64_t EndSample = -1);
 
 }  // namespace cv

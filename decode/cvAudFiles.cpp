@@ -507,6 +507,7 @@ bool TAudioFile::CalcLength() {
   if (!Prepared && CountLength(frames)) {
     const uint64_t sectors = (frames + kSectorFrames - 1) / kSectorFrames;
     LengthSectors = uint32_t(std::min<uint64_t>(sectors, UINT32_MAX));
+    LengthSamples = frames;
     EstimatedLength = 0;
     LengthCounted = true;
     return true;
@@ -600,6 +601,7 @@ bool TAudioFile::CountLength(uint64_t& Frames, std::string* Why) {
 bool TAudioFile::DecodeLength() {
   if (!PrepareDecoding()) {
     LengthSectors = 0;
+    LengthSamples = 0;
     return true;
   }
   EstimatedLength = 0;
@@ -607,6 +609,28 @@ bool TAudioFile::DecodeLength() {
   }
   uint64_t sectors = uint64_t(TotalOutput) / kSectorBytes + (uint64_t(TotalOutput) % kSectorBytes ? 1 : 0);
   LengthSectors = uint32_t(std::min<uint64_t>(sectors, UINT32_MAX));
+  LengthSamples = uint64_t(TotalOutput) / 4;
+  return true;
+}
+
+bool TAudioFile::SeekSamples(uint64_t Samples) {
+  // Once, before the first block: the file must still be at the data's start.
+  if (!Decoding || Finished || TotalRead != 0 || InputEnded || Position != DataStart) return false;
+  if (TwoStage || FileKind != afWAV || !WAVFile) return false;
+  uint16_t tag = WAVFile->FormatTag;
+  if (tag == 0xFFFE) tag = ExtensibleSubFormat(FileName);
+  const uint32_t bits = WAVFile->BitsPerSample;
+  const bool pcm = tag == WAVE_FORMAT_PCM && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+  const bool real = tag == 3 && bits == 32;  // IEEE float
+  const uint32_t channels = WAVFile->ChannelCount;
+  if (!(pcm || real) || WAVFile->SampleRate != 44100 || channels < 1 || channels > 2) return false;
+  const uint64_t frameBytes = uint64_t(bits / 8) * channels;
+  if (WAVFile->BlockAlign != frameBytes) return false;
+  const uint64_t length = DataEnd - DataStart;
+  const uint64_t offset = Samples >= length / frameBytes ? length : Samples * frameBytes;
+  if (::fseeko(AudioData.get(), off_t(DataStart + offset), SEEK_SET) != 0)
+    throw EInOutError(errno ? errno : EIO, FileName);
+  Position = DataStart + offset;
   return true;
 }
 

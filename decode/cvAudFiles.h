@@ -104,12 +104,13 @@ class TAudioFile {
   int32_t DecodeBlock();
   // Releases headers, buffers, streams and the file. Returns 0.
   int32_t CloseDecoding();
-  // Sets LengthSectors to the length of the file's decoded PCM: counted
-  // without decoding where CountLength can (LengthCounted then true), else
-  // by DecodeLength. Always True.
+  // Sets LengthSectors and LengthSamples to the length of the file's
+  // decoded PCM: counted without decoding where CountLength can
+  // (LengthCounted then true), else by DecodeLength. Always True.
   bool CalcLength();
-  // Decodes the whole file and sets LengthSectors (0 when decoding cannot be
-  // prepared). Always True. The streams, buffers and file stay open.
+  // Decodes the whole file and sets LengthSectors and LengthSamples (0 when
+  // decoding cannot be prepared). Always True. The streams, buffers and
+  // file stay open.
   bool DecodeLength();
   // The number of CD PCM frames (44100 Hz stereo) a full decode of the file
   // yields, from what the file says about itself, without decoding; false
@@ -121,6 +122,14 @@ class TAudioFile {
   // converter (rounded to nearest; at an exact tie the converter is run on
   // silence to see which way it goes).
   static uint64_t ConvertedFrames(uint64_t Frames, uint32_t Rate);
+  // Starts decoding at CD sample frame Samples (44100 Hz, one frame = one
+  // sample of each channel) by moving in the file instead of decoding up to
+  // it. Only right after a successful PrepareDecoding, and only where the
+  // file's samples are the CD's one for one (PCM or float WAV at 44100 Hz,
+  // one stage); false otherwise, nothing changed: the caller then decodes
+  // and discards up to the start. A start beyond the end leaves nothing to
+  // decode.
+  bool SeekSamples(uint64_t Samples);
   // Sets SupportedKinds from the codec drivers present.
   void DetectCodecs();
   // Writes a warning line for a non-zero result code.
@@ -201,6 +210,9 @@ class TAudioFile {
   // Exact length in Sectors of the decoded PCM (CalcLength, or set by the
   // caller). 32 bits: an audio CD track may last up to 79:59.
   uint32_t LengthSectors = 0;
+  // Exact length in CD sample frames (4 bytes each) of the decoded PCM, set
+  // with LengthSectors by CalcLength.
+  uint64_t LengthSamples = 0;
   // The last CalcLength counted the length without decoding.
   bool LengthCounted = false;
   TAudioFileKind FileKind = afNone;

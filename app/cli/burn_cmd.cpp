@@ -1,13 +1,18 @@
-// corvid-burn burn: burns audio files as an audio CD, one track per file.
+// corvid-burn burn: burns audio files as an audio CD, one track per file;
+// playlists (.m3u, .m3u8, .pls) give their files in order, and a cue sheet
+// (.cue) its tracks, each a part of a file.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <vector>
 
 #include "app/cli/burner_session.h"
 #include "app/cli/cli.h"
+#include "burner/cvListTracks.h"
+#include "device/cvSCSILib.h"
 #include "vrecorder/cvVirtualState.h"
 
 namespace {
@@ -33,14 +38,23 @@ int Burn(const BurnOptions& options) {
 
   // Every file is measured and added before anything is sent to the drive.
   burner.ClearTracks();
-  for (const std::string& file : options.files) {
-    if (!Readable(file)) return cli::Fail(file + ": cannot be read (CAN'T OPEN FILE FOR READ)");
-    const std::int32_t length = burner.GetFileLength(file);
-    if (burner.GetLastFileKind() == 0) return cli::Fail(file + ": not an audio file");
-    if (length <= 0) return cli::Fail(file + ": no audio could be decoded from it");
+  for (const std::string& file : options.files)
+    if (cv::ListKindOfName(file) == cv::TListKind::None && !Readable(file))
+      return cli::Fail(file + ": cannot be read (CAN'T OPEN FILE FOR READ)");
+  std::vector<cv::TMeasuredTrack> tracks;
+  if (std::string problem; !cv::MeasureTracks(burner, options.files, tracks, problem)) return cli::Fail(problem);
+  const bool listed = tracks.size() != options.files.size() ||
+                      std::any_of(tracks.begin(), tracks.end(), [](const auto& t) { return !t.Track.ListFile.empty(); });
+  int number = 0;
+  for (const cv::TMeasuredTrack& track : tracks) {
     burner.TakeLastError();
-    if (!burner.AddTrack(file, length, static_cast<std::uint16_t>(options.pause)))
-      return cli::Fail(file + ": cannot be added (" + burner.GetErrorText() + ")");
+    if (!burner.AddTrack(track.Track.Path, track.LengthSectors, static_cast<std::uint16_t>(options.pause),
+                         track.Track.StartSample, track.Track.EndSample))
+      return cli::Fail(cv::DescribeTrack(track.Track) + ": cannot be added (" + burner.GetErrorText() + ")");
+    // What the lists made of the files, before the burn starts.
+    if (listed)
+      std::cout << "Track " << ++number << "  " << cv::SectorsToMSFText(static_cast<std::uint32_t>(track.LengthSectors))
+                << "  " << cv::DescribeTrack(track.Track) << '\n';
   }
   burner.SetCacheSize(static_cast<std::int32_t>(options.cacheSize));
 
@@ -72,7 +86,10 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                           ->check(CLI::Range(0, 65535));
                       sub.add_option("--cache-size", options->cacheSize, "Decode-ahead cache in bytes")
                           ->check(CLI::Range(std::int64_t{0}, std::int64_t{2147483647}));
-                      sub.add_option("FILE", options->files, "Audio files (WAV, MP3, WMA, Ogg Vorbis)")->required();
+                      sub.add_option("FILE", options->files,
+                                     "Audio files (WAV, MP3, WMA, Ogg Vorbis), playlists (.m3u, .m3u8, .pls) "
+                                     "or cue sheets (.cue)")
+                          ->required();
                       return [options] { return Burn(*options); };
                     }}};
 

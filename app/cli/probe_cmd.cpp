@@ -7,7 +7,10 @@
 // what the file says where that is exact, length_counted, else by decoding
 // it once) unless --no-measure is given. A file that cannot be
 // opened is reported on its own and the others are still probed; the exit
-// status is then 1.
+// status is then 1. Playlists and cue sheets are probed as the tracks they
+// name: each with the list, line and range it comes from, and, for a cue
+// sheet's track, the length of its part of the file.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -17,7 +20,9 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/cli.h"
+#include "burner/cvTrackSource.h"
 #include "decode/cvAudFiles.h"
+#include "formats/cvTrackList.h"
 
 namespace {
 
@@ -314,21 +319,56 @@ std::string TextLine(const std::string& path, const TAudioFile& f, bool measured
   return line;
 }
 
+// Where a track named by a list comes from, and its part of the file.
+json ListJson(const TListTrack& t) {
+  return {{"file", t.ListFile},
+          {"line", t.ListLine},
+          {"track", t.CueTrack},
+          {"title", t.Title},
+          {"performer", t.Performer},
+          {"start_sample", t.StartSample},
+          {"end_sample", t.EndSample < 0 ? json(nullptr) : json(t.EndSample)}};
+}
+
+// The length of a track's part of a file that measures fileSamples.
+uint32_t RangeSectors(const TListTrack& t, uint64_t fileSamples) {
+  const auto total = static_cast<int64_t>(std::min<uint64_t>(fileSamples, uint64_t{1} << 50));
+  const int64_t end = t.EndSample < 0 ? total : std::min(total, t.EndSample);
+  return static_cast<uint32_t>(SamplesToSectors(end - t.StartSample));
+}
+
 int Probe(const std::vector<std::string>& files, bool asJson, bool measure) {
   json out = json::array();
   bool failed = false;
+  auto report = [&](const std::string& path, const std::string& problem) {
+    failed = true;
+    if (asJson) {
+      out.push_back({{"path", path}, {"kind", "none"}, {"kind_code", 0}, {"error", problem}});
+    } else {
+      std::cout.flush();
+      cli::Fail(path + ": " + problem);
+    }
+  };
+  // Each list is expanded on its own, so that a bad one does not hide the rest.
+  std::vector<TListTrack> tracks;
   for (const std::string& path : files) {
+    std::vector<TListTrack> expanded;
+    TListError error;
+    if (!ExpandTrackLists({path}, expanded, error)) {
+      failed = true;
+      if (asJson) out.push_back({{"path", path}, {"kind", "none"}, {"kind_code", 0}, {"error", error.Text()}});
+      else cli::Fail(error.Text());
+      continue;
+    }
+    tracks.insert(tracks.end(), expanded.begin(), expanded.end());
+  }
+  for (const TListTrack& track : tracks) {
+    const std::string& path = track.Path;
     std::unique_ptr<TAudioFile> file;
     try {
       file = std::make_unique<TAudioFile>(path);
     } catch (const std::exception& e) {
-      failed = true;
-      if (asJson) {
-        out.push_back({{"path", path}, {"kind", "none"}, {"kind_code", 0}, {"error", e.what()}});
-      } else {
-        std::cout.flush();
-        cli::Fail(path + ": " + e.what());
-      }
+      report(path, e.what());
       continue;
     }
     // An unrecognised file measures 0 without a decode attempt.
@@ -344,10 +384,30 @@ int Probe(const std::vector<std::string>& files, bool asJson, bool measure) {
         if (!asJson) cli::Fail(path + ": " + e.what());
       }
     }
-    if (asJson)
-      out.push_back(FileJson(path, *file, measured));
-    else
-      std::cout << TextLine(path, *file, measured) << '\n';
+    const uint32_t fileSectors = file->LengthSectors;
+    std::string outside;
+    if (measured && track.IsRange() && file->FileKind != afNone) {
+      file->LengthSectors = RangeSectors(track, file->LengthSamples);
+      const auto samples = static_cast<int64_t>(std::min<uint64_t>(file->LengthSamples, uint64_t{1} << 50));
+      if (track.StartSample >= samples || track.EndSample > samples) {
+        outside = track.ListFile + " line " + std::to_string(track.ListLine) + ": track " +
+                  std::to_string(track.CueTrack) + " lies beyond the end of the file";
+        failed = true;
+        if (!asJson) cli::Fail(outside);
+      }
+    }
+    if (asJson) {
+      json entry = FileJson(path, *file, measured);
+      if (!track.ListFile.empty()) entry["list"] = ListJson(track);
+      if (track.IsRange()) entry["file_length_sectors"] = measured ? json(fileSectors) : json(nullptr);
+      if (!outside.empty()) entry["error"] = outside;
+      out.push_back(std::move(entry));
+    } else {
+      std::string line = TextLine(path, *file, measured);
+      if (track.CueTrack > 0)
+        line += "\ttrack " + std::to_string(track.CueTrack) + " of " + track.ListFile + " \"" + track.Title + "\"";
+      std::cout << line << '\n';
+    }
   }
   if (asJson) std::cout << out.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
   if (failed) {
@@ -365,7 +425,8 @@ cli::Registrar reg{{"probe", "Identify audio files: kind, estimated length, form
                       sub.add_flag("--json", *json, "Print a JSON array with every reader's fields");
                       sub.add_flag("--no-measure", *noMeasure,
                                    "Skip the full decode that measures length_sectors");
-                      sub.add_option("FILE", *files, "Audio files")->required();
+                      sub.add_option("FILE", *files, "Audio files, playlists (.m3u, .m3u8, .pls) or cue sheets (.cue)")
+                          ->required();
                       return [json, noMeasure, files] { return Probe(*files, *json, !*noMeasure); };
                     }}};
 

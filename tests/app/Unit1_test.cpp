@@ -226,12 +226,14 @@ class TForm1Test : public QObject {
     QCOMPARE(form.windowTitle(), QStringLiteral("Corvid Audio CD Burner (WAV, MP3)"));
     QCOMPARE(form.DialogFilter(),
              QStringLiteral("All Supported Audio Formats (*.wav;*.mp3)|*.wav;*.mp3|"
-                            "Wave (Microsoft) Aduio Files (*.wav)|*.wav|MP3 Audio Files (*.mp3)|*.mp3"));
+                            "Wave (Microsoft) Aduio Files (*.wav)|*.wav|MP3 Audio Files (*.mp3)|*.mp3|"
+                            "Playlists and Cue Sheets (*.m3u;*.m3u8;*.pls;*.cue)|*.m3u;*.m3u8;*.pls;*.cue"));
     const QStringList filters = form.od->nameFilters();
-    QCOMPARE(filters.size(), 3);
+    QCOMPARE(filters.size(), 4);
     QVERIFY(filters[0].startsWith(QStringLiteral("All Supported Audio Formats (*.wav")));
     QVERIFY(filters[1].startsWith(QStringLiteral("Wave (Microsoft) Aduio Files (*.wav")));
     QVERIFY(filters[2].startsWith(QStringLiteral("MP3 Audio Files (*.mp3")));
+    QVERIFY(filters[3].startsWith(QStringLiteral("Playlists and Cue Sheets (*.m3u")));
     QCOMPARE(form.Label3->text(), QStringLiteral("IDLE"));
     QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : (Click Here)"));
   }
@@ -420,6 +422,50 @@ class TForm1Test : public QObject {
     QVERIFY(DiscBytes() >= afterFirst + 900 * 2352);
     QCOMPARE(form.kacdb.GetTrackCount(), 1);
     QVERIFY(form.close());
+  }
+
+  void droppedCueSheetAddsItsTracksAndBurnsThem() {
+    TForm1& form = Open();
+    Wav(QStringLiteral("album.wav"), 1000);
+    const QString cue = File(QStringLiteral("album.cue"));
+    {
+      QFile f(cue);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("PERFORMER \"Band\"\nFILE \"album.wav\" WAVE\n"
+              "TRACK 01 AUDIO\nTITLE \"One\"\nINDEX 01 00:00:00\n"
+              "TRACK 02 AUDIO\nINDEX 01 00:05:00\n");
+    }
+    form.AddDroppedFiles({cue});
+    QCOMPARE(form.clBox->topLevelItemCount(), 2);
+    QCOMPARE(form.Label2->text(), QStringLiteral(" Inserting ") + cue + QStringLiteral(" Done !!!"));
+    const QTreeWidgetItem* first = form.clBox->topLevelItem(0);
+    QCOMPARE(first->text(TForm1::lcType), QStringLiteral("WAV"));
+    QCOMPARE(first->text(TForm1::lcName), QStringLiteral("Band - One"));
+    QCOMPARE(first->text(TForm1::lcSectors), QStringLiteral("375"));
+    const QTreeWidgetItem* second = form.clBox->topLevelItem(1);
+    QCOMPARE(second->text(TForm1::lcName), QStringLiteral("Band"));
+    QCOMPARE(second->text(TForm1::lcSectors), QStringLiteral("625"));
+    QCOMPARE(form.Label3->text(), Msf(1000 + 2 * 150));
+
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QCOMPARE(DiscTracks(), 2);
+    QCOMPARE(form.kacdb.GetTotalSectors(), 1000);
+  }
+
+  void droppedBadListNamesTheLineAndAddsNothing() {
+    TForm1& form = Open();
+    const QString wav = Wav(QStringLiteral("here.wav"), 80);
+    const QString list = File(QStringLiteral("mix.m3u"));
+    {
+      QFile f(list);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("here.wav\nnot-here.wav\n");
+    }
+    form.AddDroppedFiles({list});
+    QCOMPARE(form.clBox->topLevelItemCount(), 0);
+    QVERIFY2(form.Label2->text().startsWith(QStringLiteral(" Inserting ") + list + QStringLiteral(" Failed !!! (") +
+                                            list + QStringLiteral(" line 2: \"not-here.wav\" does not exist")),
+             qPrintable(form.Label2->text()));
   }
 
   void burnStopsAtTheFirstRowWithoutPath() {

@@ -204,5 +204,63 @@ TEST_F(ProbeCommand, LaterKindsGiveTheirParametersTagsAndExactLength) {
   }
 }
 
+TEST_F(ProbeCommand, CueSheetIsProbedAsItsTracks) {
+  const std::string cue = testing::Fixture("cue/album-mp3.cue");
+  const std::string mp3 = testing::Fixture("cue/album.mp3");
+  const TRun run = RunTool({"probe", "--json", cue});
+  EXPECT_EQ(run.Status, 0);
+  const json out = json::parse(run.Out);
+  ASSERT_EQ(out.size(), 3u);
+  TAudioFile whole(mp3);
+  whole.CalcLength();
+  const std::int64_t starts[] = {0, (1 * 75 + 70) * 588, (4 * 75 + 5) * 588};
+  const char* titles[] = {"Low", "Middle", "High"};
+  std::int64_t sum = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(out[i].at("path"), cue.substr(0, cue.rfind('/') + 1) + "album.mp3");
+    EXPECT_EQ(out[i].at("kind"), "MP3");
+    const json& list = out[i].at("list");
+    EXPECT_EQ(list.at("file"), cue);
+    EXPECT_EQ(list.at("track"), static_cast<int>(i) + 1);
+    EXPECT_EQ(list.at("title"), titles[i]);
+    EXPECT_EQ(list.at("performer"), "Corvid Test Band");
+    EXPECT_EQ(list.at("start_sample"), starts[i]);
+    const std::int64_t end = i < 2 ? starts[i + 1] : static_cast<std::int64_t>(whole.LengthSamples);
+    if (i < 2) {
+      EXPECT_EQ(list.at("end_sample"), end);
+    } else {
+      EXPECT_TRUE(list.at("end_sample").is_null());
+    }
+    EXPECT_EQ(out[i].at("length_sectors"), (end - starts[i] + 587) / 588);
+    EXPECT_EQ(out[i].at("file_length_sectors"), whole.LengthSectors);
+    sum += end - starts[i];
+  }
+  EXPECT_EQ(sum, static_cast<std::int64_t>(whole.LengthSamples));
+}
+
+TEST_F(ProbeCommand, BadListIsReportedWithItsLineAndTheOthersAreStillProbed) {
+  testing::TempDir dir;
+  const std::string wav = testing::Fixture("wav/pcm16_stereo_44k.wav");
+  const std::string list = dir.Write("bad.pls", testing::Bytes{});
+  {
+    std::FILE* f = std::fopen(list.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("[playlist]\nFile1=" , f);
+    std::fputs(wav.c_str(), f);
+    std::fputs("\nFile2=https://radio.example/live\n", f);
+    std::fclose(f);
+  }
+  const TRun run = RunTool({"probe", "--json", "--no-measure", list, wav});
+  EXPECT_EQ(run.Status, 1);
+  const json out = json::parse(run.Out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].at("path"), list);
+  EXPECT_EQ(out[0].at("kind"), "none");
+  EXPECT_EQ(out[0].at("error"), list + " line 3: \"https://radio.example/live\" is not a local file (only files can be burned)");
+  EXPECT_EQ(out[1].at("kind"), "WAV");
+  EXPECT_FALSE(out[1].contains("list"));
+}
+
 }  // namespace
 }  // namespace cv
