@@ -99,9 +99,11 @@ bool TAIFFfile::ReadFileInfo(TByteSource& Source) {
       uint8_t bytes[8];
       file.ReadAt(body, bytes, 8);
       TByteReader r(bytes);
-      const uint32_t offset = r.BE32();
+      // An offset beyond the chunk leaves no samples (and never points
+      // past the file).
+      const int64_t offset = std::min<int64_t>(r.BE32(), avail - 8);
       found.DataOffset = body + 8 + offset;
-      found.DataSize = std::max<int64_t>(0, avail - 8 - int64_t{offset});
+      found.DataSize = avail - 8 - offset;
       ssnd = true;
     } else if (id == "NAME") {
       found.Title = TextChunk(file, body, uint32_t(avail));

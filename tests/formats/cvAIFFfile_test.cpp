@@ -92,6 +92,18 @@ TEST(AIFFfile, CutAndHostileHeaders) {
   EXPECT_TRUE(f.Valid);
   EXPECT_EQ(f.Frames(), 8104u);
   EXPECT_LE(f.DataOffset + f.DataSize, int64_t(big.size()));
+  // An SSND offset field beyond its chunk (a fuzzer's find): no samples,
+  // and the data offset still inside the file.
+  Bytes far = whole;
+  for (size_t i = 12; i + 16 < far.size(); ++i)
+    if (far[i] == 'S' && far[i + 1] == 'S' && far[i + 2] == 'N' && far[i + 3] == 'D') {
+      far[i + 8] = far[i + 9] = 0x7F;
+      break;
+    }
+  ASSERT_TRUE(f.ReadFileInfo(far));
+  EXPECT_EQ(f.DataSize, 0);
+  EXPECT_EQ(f.Frames(), 0u);
+  EXPECT_LE(f.DataOffset, int64_t(far.size()));
 }
 
 }  // namespace
