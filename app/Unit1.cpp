@@ -382,6 +382,26 @@ void TForm1::FormShow() {
   }
   caption += QLatin1Char(')');
   setWindowTitle(caption);
+  // The later kinds, each when its codec is built in (the caption keeps the
+  // original two).
+  struct TLaterKind {
+    cv::TAudioFileKind Kind;
+    const char* Type;
+    const char* Masks;
+  };
+  static constexpr TLaterKind kLaterKinds[] = {
+      {cv::afFLAC, "FLAC Audio Files", "*.flac"},
+      {cv::afOpus, "Ogg Opus Audio Files", "*.opus"},
+      {cv::afM4A, "MPEG-4 Audio Files", "*.m4a;*.mp4"},
+      {cv::afAIFF, "AIFF Audio Files", "*.aif;*.aiff;*.aifc"},
+  };
+  for (const TLaterKind& k : kLaterKinds) {
+    if (!cv::HasKind(kacdb.GetSupportedKinds(), k.Kind)) continue;
+    const QString kindMasks = QString::fromLatin1(k.Masks);
+    types += QLatin1Char('|') + QString::fromLatin1(k.Type) + QStringLiteral(" (") + kindMasks +
+             QStringLiteral(")|") + kindMasks;
+    masks += QLatin1Char(';') + kindMasks;
+  }
 
   {
     QSignalBlocker quiet(lbDrives);

@@ -223,16 +223,26 @@ class TForm1Test : public QObject {
     cv::TAudioFile probe("");
     QVERIFY(cv::HasKind(probe.SupportedKinds, cv::afMP3));
     QCOMPARE(form.windowTitle(), QStringLiteral("Corvid Audio CD Burner (WAV, MP3)"));
+    // And FLAC, Opus, M4A and AIFF (libFLAC, libopus, libavcodec, our own
+    // PCM converter).
+    QVERIFY(cv::HasKind(probe.SupportedKinds, cv::afFLAC) && cv::HasKind(probe.SupportedKinds, cv::afOpus) &&
+            cv::HasKind(probe.SupportedKinds, cv::afM4A) && cv::HasKind(probe.SupportedKinds, cv::afAIFF));
+    const QString masks = QStringLiteral("*.wav;*.mp3;*.flac;*.opus;*.m4a;*.mp4;*.aif;*.aiff;*.aifc");
     QCOMPARE(form.DialogFilter(),
-             QStringLiteral("All Supported Audio Formats (*.wav;*.mp3)|*.wav;*.mp3|"
-                            "Wave (Microsoft) Aduio Files (*.wav)|*.wav|MP3 Audio Files (*.mp3)|*.mp3|"
-                            "Playlists and Cue Sheets (*.m3u;*.m3u8;*.pls;*.cue)|*.m3u;*.m3u8;*.pls;*.cue"));
+             QStringLiteral("All Supported Audio Formats (") + masks + QStringLiteral(")|") + masks +
+                 QStringLiteral("|Wave (Microsoft) Aduio Files (*.wav)|*.wav|MP3 Audio Files (*.mp3)|*.mp3|"
+                                "FLAC Audio Files (*.flac)|*.flac|Ogg Opus Audio Files (*.opus)|*.opus|"
+                                "MPEG-4 Audio Files (*.m4a;*.mp4)|*.m4a;*.mp4|"
+                                "AIFF Audio Files (*.aif;*.aiff;*.aifc)|*.aif;*.aiff;*.aifc|"
+                                "Playlists and Cue Sheets (*.m3u;*.m3u8;*.pls;*.cue)|*.m3u;*.m3u8;*.pls;*.cue"));
     const QStringList filters = form.od->nameFilters();
-    QCOMPARE(filters.size(), 4);
+    QCOMPARE(filters.size(), 8);
     QVERIFY(filters[0].startsWith(QStringLiteral("All Supported Audio Formats (*.wav")));
     QVERIFY(filters[1].startsWith(QStringLiteral("Wave (Microsoft) Aduio Files (*.wav")));
     QVERIFY(filters[2].startsWith(QStringLiteral("MP3 Audio Files (*.mp3")));
-    QVERIFY(filters[3].startsWith(QStringLiteral("Playlists and Cue Sheets (*.m3u")));
+    QVERIFY(filters[3].startsWith(QStringLiteral("FLAC Audio Files (*.flac")));
+    QVERIFY(filters[6].startsWith(QStringLiteral("AIFF Audio Files (*.aif")));
+    QVERIFY(filters[7].startsWith(QStringLiteral("Playlists and Cue Sheets (*.m3u")));
     QCOMPARE(form.Label3->text(), QStringLiteral("IDLE"));
     QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : (Click Here)"));
   }
