@@ -103,8 +103,9 @@ class BurnCommand : public ::testing::Test {
     std::ifstream in(std::filesystem::path(Dir) / "recorder.json");
     std::stringstream text;
     text << in.rdbuf();
-    // Only track entries carry "damaged".
-    return text.str().find("\"damaged\"") != std::string::npos;
+    // Only track entries carry "pregap" ("damaged" also names the
+    // Session-At-Once state).
+    return text.str().find("\"pregap\"") != std::string::npos;
   }
 
   std::string Dir;
