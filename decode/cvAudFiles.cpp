@@ -667,7 +667,8 @@ bool TAudioFile::CountLength(uint64_t& Frames, std::string* Why) {
       if (m.Truncated) return no("the file ends inside its samples");
       if (m.TimeScale != m.SampleRate || m.SampleRate == 0) return no("the track's time scale is not its rate");
       if (m.Codec == TMP4Codec::AAC) {
-        if (!AACConfigIsPlain(m.DecoderConfig)) return no("AAC that is not plain (SBR, PS, 960-sample frames)");
+        if (!AACConfigIsPlain(m.DecoderConfig, m.SampleRate))
+          return no("AAC that is not plain (SBR, PS, 960-sample frames)");
       } else if (m.Codec != TMP4Codec::ALAC) {
         return no("not AAC or ALAC");
       }

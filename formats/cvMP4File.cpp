@@ -197,7 +197,9 @@ TEdit ReadEditList(std::span<const uint8_t> elst) {
 
 void TMP4File::Clear() { *this = TMP4File(); }
 
-bool AACConfigIsPlain(std::span<const uint8_t> Config) {
+bool AACConfigIsPlain(std::span<const uint8_t> Config, uint32_t Rate) {
+  static constexpr uint32_t kRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                          22050, 16000, 12000, 11025, 8000,  7350};
   size_t bit = 0;
   const size_t bits = Config.size() * 8;
   bool ok = true;
@@ -213,8 +215,10 @@ bool AACConfigIsPlain(std::span<const uint8_t> Config) {
     return v;
   };
   const uint32_t objectType = take(5);
-  if (objectType < 1 || objectType > 4) return false;
-  if (take(4) == 15) take(24);  // an explicit rate
+  if (objectType != 1 && objectType != 2 && objectType != 4) return false;  // Main, LC, LTP
+  const uint32_t rateIndex = take(4);
+  const uint32_t rate = rateIndex == 15 ? take(24) : rateIndex < 13 ? kRates[rateIndex] : 0;
+  if (rate != Rate) return false;
   const uint32_t channels = take(4);
   if (channels < 1 || channels > 7) return false;  // 0: a program config element
   if (take(1) != 0) return false;                  // 960 samples per frame
