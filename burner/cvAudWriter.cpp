@@ -41,6 +41,15 @@ bool TrackDamaged(const TTrackInfo& info) { return (info.Bytes[5] & 0x20) != 0; 
 bool TrackBlank(const TTrackInfo& info) { return (info.Bytes[6] & 0x40) != 0; }
 bool TrackNwaValid(const TTrackInfo& info) { return (info.Bytes[7] & 0x01) != 0; }
 
+// The writer's page for one track: the burn's page with its pause, the
+// session left open for the next track.
+TWritePage WritePageWith(const TWritePage& Base, std::uint16_t PauseSectors) {
+  TWritePage page = Base;
+  page.MultiSession = msNone;
+  page.AudioPauseLength = PauseSectors;
+  return page;
+}
+
 }  // namespace
 
 bool SetTrackWriteParameters(TSCSIDevice& Device, const TWritePage& Page) {
@@ -141,7 +150,7 @@ bool StartBurn(TAudioFiles& Files, TSCSIDevice& Device, TKAudioCDBurner* Sender,
   Device.LastSenseCode = 0;
   Device.LastSenseKey = 0;
   Device.MediumType = Device.GetMediumType();
-  if (!SetTrackWriteParameters(Device, kDefaultPause, kSessionOpen)) return refuse(beNone);
+  if (!SetTrackWriteParameters(Device, WritePageWith(Files.WritePage, kDefaultPause))) return refuse(beNone);
   Files.OnWriteDone = std::move(Handler);
   Files.Sender = Sender;
 
@@ -327,17 +336,18 @@ void TWriteThread::Execute(std::stop_token stop) {
   Device_.BufferFree = 0;
   Device_.BufferLength = 0;
   const TMediumType medium = Device_.MediumType;
-  const TWritePage page;  // track at once, BUFE, raw audio
+  // Track at once, BUFE, raw audio; Test Write when the component asks.
+  const TWritePage page = WritePageWith(Files_.WritePage, kDefaultPause);
 
   // Preparation.
   Device_.SynchronizeCache(false);
   Device_.RezeroUnit();
-  SetTrackWriteParameters(Device_, kDefaultPause, kSessionOpen);
+  SetTrackWriteParameters(Device_, page);
   Device_.ReadDiscInformation(Device_.DiscInfo, 66);
   const std::uint8_t last = Device_.GetLastTrackNumber();
   if (Device_.ReadTrackInformation(last)) lba = Device_.TrackInfo.NextWritable;
   else if (Device_.ReadTrackInformation(1)) lba = Device_.TrackInfo.TrackStart;
-  SetTrackWriteParameters(Device_, kDefaultPause, kSessionOpen);
+  SetTrackWriteParameters(Device_, page);
   Device_.SetCDSpeed(Device_.ReadSpeed, Device_.WriteSpeed);
   Device_.CloseAfterCommand = false;
   Files_.SectorsWritten = 0;
@@ -360,7 +370,7 @@ void TWriteThread::Execute(std::stop_token stop) {
     if (Files_.NewTrack) {
       Files_.SetStatus(bsClosingTrack);
       Device_.SynchronizeCache(false);
-      SetTrackWriteParameters(Device_, Files_.BlockPause, kSessionOpen);
+      SetTrackWriteParameters(Device_, WritePageWith(page, Files_.BlockPause));
       if (Device_.ReadTrackInformation(Device_.GetLastTrackNumber())) lba = Device_.TrackInfo.NextWritable;
       Files_.CurrentTrack.fetch_add(1);
     }
@@ -402,7 +412,11 @@ void TWriteThread::Execute(std::stop_token stop) {
   TSense refused;
   const std::int32_t closeError = CloseSession(Device_, Hooks_.Timings, stop, page, &refused);
   const TDiscCheck check = CheckDisc(Device_);
-  Files_.SetDiscState(DiscStateText(check, Files_.CurrentTrack.load(), Files_.SectorsWritten.load()));
+  // A simulated burn writes nothing: the state says so, whatever was sent.
+  if (page.TestWrite)
+    Files_.SetDiscState("simulated burn, " + DiscStateText(check, 0, 0));
+  else
+    Files_.SetDiscState(DiscStateText(check, Files_.CurrentTrack.load(), Files_.SectorsWritten.load()));
   const bool closed = check.Closed() || (!check.SessionOpen && check.Read && Files_.SectorsWritten.load() == 0);
 
   // The error text names the failed write's sense, not a side effect of the

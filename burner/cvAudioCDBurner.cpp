@@ -306,6 +306,12 @@ void TKAudioCDBurner::SetTimings(const TBurnTimings& timings) { Hooks->Timings =
 
 TBurnTimings TKAudioCDBurner::GetTimings() const { return Hooks->Timings; }
 
+bool TKAudioCDBurner::SetTestWrite(bool on) {
+  if (RefuseWhenBusy()) return false;
+  Files->WritePage.TestWrite = on;
+  return true;
+}
+
 std::int32_t TKAudioCDBurner::GetMediumType() {
   if (RefuseWhenBusy()) return -1;
   if (SelectedIndex < 0) {

@@ -150,6 +150,11 @@ class TKAudioCDBurner {
   // The engine's waits (see TBurnTimings). Set while idle.
   void SetTimings(const TBurnTimings& timings);
   TBurnTimings GetTimings() const;
+  // Simulated burns: the write parameters page asks the drive for a test
+  // write (nothing reaches the disc; the drive goes through every step).
+  // Off by default; kept across FindDevices and ClearTracks. False while
+  // busy.
+  bool SetTestWrite(bool on);
 
   // True while a burn or an erase runs: from Burn/Erase until every worker
   // thread (cache, write, erase) has ended.

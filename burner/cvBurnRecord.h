@@ -19,6 +19,7 @@
 
 #include "burner/cvBlockQueue.h"
 #include "burner/cvBurnTypes.h"
+#include "device/cvWritePage.h"
 
 namespace cv {
 
@@ -75,6 +76,10 @@ struct TAudioFiles {
   std::atomic<std::uint8_t> CachePriority{0};  // band the cache thread asked for
   std::atomic<int> CacheNice{0};               // nice value in force on the cache thread
   std::int32_t TotalSectors = 0;
+  // The page 05h every audio writer starts from (Test Write for a simulated
+  // burn). Changed only on the component's thread while no burn runs;
+  // ClearTracks keeps it.
+  TWritePage WritePage;
   TWriteDoneEvent OnWriteDone;
   TKAudioCDBurner* Sender = nullptr;
   std::vector<std::uint8_t> TransferBuffer; // kTransferSectors sectors

@@ -13,6 +13,8 @@ packages=(
   qt6-base-dev
   # tests
   libgtest-dev libgmock-dev cuetools bchunk
+  # tests: independent burning programs run on the virtual recorder
+  cdrskin wodim cdrdao
 )
 
 as_root=()

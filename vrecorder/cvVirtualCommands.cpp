@@ -82,6 +82,15 @@ constexpr std::uint16_t kMaxSpeedKBs = 8467;  // 48x
 // INDEX 00 and 01 and a few more index points.
 constexpr std::uint32_t kVRMaxCueSheetBytes = 4096;
 
+// Commands that see the simulated disc while Test Write is on: the writes,
+// closes and the disc's address and status queries.
+bool IsDiscCommand(std::uint8_t opcode) {
+  switch (opcode) {
+    case 0x2A: case 0x35: case 0x5B: case 0x51: case 0x52: case 0x43: case 0x25: return true;
+    default: return false;
+  }
+}
+
 const std::uint16_t kProfiles[] = {0x001B, 0x001A, 0x0014, 0x0013, 0x0012, 0x0011, 0x0010, 0x000A, 0x0009, 0x0008};
 
 }  // namespace
@@ -95,6 +104,7 @@ std::span<const cvVirtualDrive::TCommandEntry> cvVirtualDrive::Commands() {
     {0x12, "INQUIRY", 6, kIn, false, true, true, &cvVirtualDrive::Inquiry},
     {0x1B, "START STOP UNIT", 6, kNone, false, false, false, &cvVirtualDrive::StartStopUnit},
     {0x1E, "PREVENT ALLOW MEDIUM REMOVAL", 6, kNone, false, true, false, &cvVirtualDrive::PreventAllow},
+    {0x25, "READ CAPACITY", 10, kIn, true, false, false, &cvVirtualDrive::ReadCapacity},
     {0x2A, "WRITE(10)", 10, kOut, true, false, false, &cvVirtualDrive::Write10},
     {0x35, "SYNCHRONIZE CACHE", 10, kNone, true, false, false, &cvVirtualDrive::SynchronizeCache},
     {0x42, "READ SUB-CHANNEL", 10, kIn, true, false, false, &cvVirtualDrive::ReadSubChannel},
@@ -102,6 +112,7 @@ std::span<const cvVirtualDrive::TCommandEntry> cvVirtualDrive::Commands() {
     {0x46, "GET CONFIGURATION", 10, kIn, false, true, true, &cvVirtualDrive::GetConfiguration},
     {0x51, "READ DISC INFORMATION", 10, kIn, true, false, false, &cvVirtualDrive::ReadDiscInformation},
     {0x52, "READ TRACK INFORMATION", 10, kIn, true, false, false, &cvVirtualDrive::ReadTrackInformation},
+    {0x54, "SEND OPC INFORMATION", 10, kNone, true, false, false, &cvVirtualDrive::SendOpcInformation},
     {0x55, "MODE SELECT(10)", 10, kOut, false, false, false, &cvVirtualDrive::ModeSelect10},
     {0x5A, "MODE SENSE(10)", 10, kIn, false, true, false, &cvVirtualDrive::ModeSense10},
     {0x5B, "CLOSE TRACK/SESSION", 10, kNone, true, false, false, &cvVirtualDrive::CloseTrackSession},
@@ -133,8 +144,13 @@ cvVirtualDrive::cvVirtualDrive(TVRState& state, cvVRImage& image, cvVRTiming& ti
 void cvVirtualDrive::PowerOn() {
   Prevented = false;
   Sao.reset();
+  ResetPending = false;
   HavePendingSense = false;
   ApplySpeed();
+}
+
+bool cvVirtualDrive::SimulatedCommand(std::uint8_t opcode) const {
+  return (State.Page05[2] & 0x10) && Medium().AudioWritable && IsDiscCommand(opcode);
 }
 
 void cvVirtualDrive::Touch(bool durable) {
@@ -220,6 +236,9 @@ TScsiOutcome cvVirtualDrive::Run(const TScsiCommand& command) {
     r.Fail(2, 0x04, State.Operation.Kind == TVROperationKind::Format ? 0x04 : 0x07);
     r.HasProgress = true;
     r.Progress = VROperationProgress(State);
+  } else if (!entry->PassesAttention && ResetPending) {
+    ResetPending = false;
+    r.Fail(6, 0x29, 0x00);
   } else if (!entry->PassesAttention && State.UnitAttention && MediumPresent()) {
     State.UnitAttention = false;
     Touch(true);
@@ -230,9 +249,19 @@ TScsiOutcome cvVirtualDrive::Run(const TScsiCommand& command) {
     r.Fail(2, 0x3A, opcode == 0x00 ? 0x01 : 0x00);
   } else if (!command.Data.empty() && command.Direction != entry->Direction) {
     r.HostError = true;
+  } else if (SimulatedCommand(opcode)) {
+    // Test Write: the command works on the simulated copy of the disc.
+    if (!Simulated) Simulated = State.Disc;
+    std::swap(State.Disc, *Simulated);
+    Simulating = true;
+    (this->*(entry->Handler))(r);
+    Simulating = false;
+    std::swap(State.Disc, *Simulated);
+    if (opcode == 0x5B && (r.Cdb[2] & 0x07) == 2 && !r.Failed()) Simulated.reset();  // session "closed"
   } else {
     (this->*(entry->Handler))(r);
   }
+  if (!(State.Page05[2] & 0x10)) Simulated.reset();
 
   if (r.HostError) {
     outcome.HostStatus = 0x07;  // the data phase failed on the bus
@@ -281,6 +310,9 @@ void cvVirtualDrive::RequestSense(TReply& r) {
   } else if (HavePendingSense) {
     s = PendingSense;
     HavePendingSense = false;
+  } else if (ResetPending) {
+    s = {6, 0x29, 0x00};
+    ResetPending = false;
   } else if (State.UnitAttention && MediumPresent()) {
     s = {6, 0x28, 0x00};
     State.UnitAttention = false;
@@ -384,7 +416,7 @@ void cvVirtualDrive::ModeSense10(TReply& r) {
       const std::uint16_t read = control == 2 ? kMaxSpeedKBs : current(State.ReadSpeedKBs);
       const std::uint16_t write = control == 2 ? kMaxSpeedKBs : current(State.WriteSpeedKBs);
       p[2] = 0x3F;                            // reads CD-R, CD-RW, Method 2, DVD-ROM, DVD-R, DVD-RAM
-      p[3] = 0x03;                            // writes CD-R, CD-RW
+      p[3] = 0x07;                            // writes CD-R, CD-RW; Test Write
       p[4] = 0xC1;                            // BUF, multi-session, audio play
       p[5] = 0x63;                            // CD-DA commands, accurate, ISRC and catalog number
       p[6] = 0x29 | (Prevented ? 0x02 : 0);   // tray, eject, lock
@@ -421,8 +453,15 @@ void cvVirtualDrive::ModeSelect10(TReply& r) {
     const std::uint8_t code = list[at] & 0x3F;
     const std::size_t pageLength = list[at + 1];
     if (code != 0x05 || at + 2 + pageLength > length) return r.Fail(5, 0x26, 0x00);
-    if (pageLength >= 1 && (list[at + 2] & 0x0F) > 4) return r.Fail(5, 0x26, 0x00);  // reserved write type
-    if (pageLength >= 1 && (list[at + 2] & 0x0F) == 2 && State.Faults.SaoUnsupported) return r.Fail(5, 0x26, 0x00);
+    // Write types: only those the recorder writes, Track-At-Once and
+    // Session-At-Once (not packet, not raw); Test Write only with
+    // Track-At-Once.
+    if (pageLength >= 1) {
+      const std::uint8_t writeType = list[at + 2] & 0x0F;
+      const bool testWrite = (list[at + 2] & 0x10) != 0;
+      if (writeType != 1 && writeType != 2) return r.Fail(5, 0x26, 0x00);
+      if (writeType == 2 && (State.Faults.SaoUnsupported || testWrite)) return r.Fail(5, 0x26, 0x00);
+    }
     if (pageLength >= 3) {
       const std::uint8_t blockType = list[at + 4] & 0x0F;
       if ((blockType >= 4 && blockType <= 7) || blockType >= 14) return r.Fail(5, 0x26, 0x00);
@@ -468,10 +507,11 @@ void cvVirtualDrive::GetConfiguration(TReply& r) {
   features.push_back({0x001E, cd, {0x00, 0x1E, static_cast<std::uint8_t>(0x08 | (cd ? 1 : 0)), 0x04, 0, 0, 0, 0}});
   const bool tao = MediumPresent() && info.AudioWritable;
   features.push_back(
-      {0x002D, tao, {0x00, 0x2D, static_cast<std::uint8_t>(0x08 | (tao ? 1 : 0)), 0x04, 0x42, 0x00, 0x00, 0x01}});
+      {0x002D, tao, {0x00, 0x2D, static_cast<std::uint8_t>(0x08 | (tao ? 1 : 0)), 0x04, 0x46, 0x00, 0x00, 0x01}});  // BUF, Test Write, CD-RW
   if (!State.Faults.SaoUnsupported) {
     // CD Mastering: Session-At-Once, BUFE, CD-RW, R-W sub-channel (CD-TEXT
-    // in the lead-in); the longest cue sheet.
+    // in the lead-in); the longest cue sheet. No Test Write here: a
+    // simulated burn is Track-At-Once only.
     const std::uint8_t flags = 0x40 | 0x20 | 0x02 | (State.Faults.CdTextUnsupported ? 0x00 : 0x01);
     features.push_back({0x002E, tao,
                         {0x00, 0x2E, static_cast<std::uint8_t>(0x08 | (tao ? 1 : 0)), 0x04, flags,
@@ -518,7 +558,7 @@ void cvVirtualDrive::ReadToc(TReply& r) {
     PutMsf(reply, 12, info.LeadOut);
     return r.Send(reply, allocation);
   }
-  if (format != 0 && format != 1 && format != 5) return r.Fail(5, 0x24, 0x00);
+  if (format != 0 && format != 1 && format != 2 && format != 5) return r.Fail(5, 0x24, 0x00);
   if (!info.IsCD || disc.SessionLeadOuts.empty()) return r.Fail(5, 0x24, 0x00);  // no closed session
   if (format == 5) {  // CD-TEXT: the lead-in's packs, one copy (the MSF bit does not apply)
     std::vector<std::uint8_t> reply(4, 0);
@@ -532,7 +572,34 @@ void cvVirtualDrive::ReadToc(TReply& r) {
     if (t.Session <= disc.ClosedSessions()) tracks.push_back(&t);
   if (tracks.empty()) return r.Fail(5, 0x24, 0x00);
   std::vector<std::uint8_t> reply(4, 0);
-  if (format == 1) {  // session information
+  if (format == 2) {  // full TOC: A0, A1, A2 and the tracks of each session, addresses in MSF
+    reply[2] = 1;
+    reply[3] = static_cast<std::uint8_t>(disc.ClosedSessions());
+    auto entry = [&](int session, std::uint8_t point, std::int32_t lba, std::uint8_t pmin) {
+      std::vector<std::uint8_t> d(11, 0);
+      d[0] = static_cast<std::uint8_t>(session);
+      d[1] = 0x10;  // ADR 1, audio
+      d[3] = point;
+      if (pmin != 0xFF) d[8] = pmin;  // A0/A1: a track number, PSEC/PFRAME 0 (CD-DA)
+      else PutMsf(d, 8, lba);
+      reply.insert(reply.end(), d.begin(), d.end());
+    };
+    for (int s = 1; s <= disc.ClosedSessions(); ++s) {
+      const TVRTrack* firstTrack = nullptr;
+      const TVRTrack* lastTrack = nullptr;
+      for (const TVRTrack* t : tracks)
+        if (t->Session == s) {
+          if (!firstTrack) firstTrack = t;
+          lastTrack = t;
+        }
+      if (!firstTrack) continue;
+      entry(s, 0xA0, 0, static_cast<std::uint8_t>(firstTrack->Number));
+      entry(s, 0xA1, 0, static_cast<std::uint8_t>(lastTrack->Number));
+      entry(s, 0xA2, disc.SessionLeadOuts[static_cast<std::size_t>(s - 1)], 0xFF);
+      for (const TVRTrack* t : tracks)
+        if (t->Session == s) entry(s, static_cast<std::uint8_t>(t->Number), t->Start, 0xFF);
+    }
+  } else if (format == 1) {  // session information
     reply[2] = 1;
     reply[3] = static_cast<std::uint8_t>(disc.ClosedSessions());
     const TVRTrack* firstOfLast = nullptr;
@@ -568,6 +635,23 @@ void cvVirtualDrive::ReadToc(TReply& r) {
   Put16(reply, 0, static_cast<std::uint32_t>(reply.size() - 2));
   r.Send(reply, allocation);
 }
+
+// READ CAPACITY (25h): the last recorded block and a 2048-byte block length
+// (0 on a blank disc).
+void cvVirtualDrive::ReadCapacity(TReply& r) {
+  if (r.Cdb[8] & 0x01) return r.Fail(5, 0x24, 0x00);  // PMI: no partial capacity
+  const TVRDisc& disc = State.Disc;
+  std::int32_t last = 0;
+  if (!disc.SessionLeadOuts.empty()) last = disc.SessionLeadOuts.back() - 1;
+  for (const auto& t : disc.Tracks) last = std::max(last, t.Start + t.Length - 1);
+  std::vector<std::uint8_t> reply(8, 0);
+  Put32(reply, 0, static_cast<std::uint32_t>(std::max(last, 0)));
+  Put32(reply, 4, 2048);
+  r.Send(reply, 8);
+}
+
+// SEND OPC INFORMATION (54h): the recorder needs no power calibration.
+void cvVirtualDrive::SendOpcInformation(TReply&) {}
 
 void cvVirtualDrive::ReadDiscInformation(TReply& r) {
   if (r.Cdb[1] & 0x07) return r.Fail(5, 0x24, 0x00);  // only the standard disc information
@@ -793,7 +877,7 @@ void cvVirtualDrive::Write10(TReply& r) {
     Sao.reset();
   }
   const auto& page = State.Page05;
-  const bool audioTao = (page[2] & 0x0F) == 1 && !(page[2] & 0x10) && (page[4] & 0x0F) == 0 &&
+  const bool audioTao = (page[2] & 0x0F) == 1 && (page[4] & 0x0F) == 0 &&
                         (page[3] & 0x0F) <= 1 && page[8] == 0x00;
   if (!audioTao) return r.Fail(5, 0x64, 0x00);
   if (count == 0) return;
@@ -822,7 +906,7 @@ void cvVirtualDrive::Write10(TReply& r) {
     track = &VRBeginTrack(disc, lba, PauseLength());
     Touch(true);
   }
-  if (!Image.Write(lba, r.Data)) {
+  if (!Simulating && !Image.Write(lba, r.Data)) {
     ++State.Counters.WriteErrors;
     return r.Fail(3, 0x0C, 0x00);
   }
@@ -834,7 +918,7 @@ void cvVirtualDrive::Write10(TReply& r) {
 
 void cvVirtualDrive::CloseTrackAndCue(TReply& r, bool session) {
   DrainBuffer();
-  if (!Image.Sync()) return r.Fail(3, 0x0C, 0x00);
+  if (!Simulating && !Image.Sync()) return r.Fail(3, 0x0C, 0x00);
   const bool appendable = (State.Page05[3] >> 6) == 3;
   const TVRCloseResult result = session ? VRCloseSession(State.Disc, appendable) : VRCloseTrack(State.Disc);
   switch (result) {
@@ -844,7 +928,7 @@ void cvVirtualDrive::CloseTrackAndCue(TReply& r, bool session) {
     case TVRCloseResult::Closed: break;
   }
   Touch(true);
-  if (!Image.WriteCue(State.Disc)) return r.Fail(3, 0x0C, 0x00);
+  if (!Simulating && !Image.WriteCue(State.Disc)) return r.Fail(3, 0x0C, 0x00);
   if (session) {
     ++State.Counters.SessionsClosed;
     VRStartOperation(State, TVROperationKind::CloseSession, kVRCloseSessionMs);

@@ -42,6 +42,14 @@ class cvVirtualDrive {
   // A new host session on a freshly loaded state: no medium lock, no sense
   // pending, the write speed from the settings.
   void PowerOn();
+  // The host released the medium lock (its last close of the node).
+  void AllowRemoval() { Prevented = false; }
+  // A bus reset: the medium lock goes and the next command other than
+  // INQUIRY, REQUEST SENSE and GET CONFIGURATION reports 6/29/00.
+  void BusReset() {
+    Prevented = false;
+    ResetPending = true;
+  }
 
   // What the last Run changed: the state (save it) and whether it must be
   // saved durably (tracks, sessions, medium, tray, page 05h).
@@ -82,8 +90,11 @@ class cvVirtualDrive {
   void ReadCD(TReply& r);
   void ReadSubChannel(TReply& r);
   void SendCueSheet(TReply& r);
+  void ReadCapacity(TReply& r);
+  void SendOpcInformation(TReply& r);
 
   const TVRMediumInfo& Medium() const { return VRMediumInfo(State.Medium); }
+  bool SimulatedCommand(std::uint8_t opcode) const;
   bool MediumPresent() const { return State.Medium != TVRMediumKind::None && !State.TrayOpen; }
   std::uint16_t PauseLength() const;
   std::uint8_t Page05Length() const;
@@ -107,6 +118,13 @@ class cvVirtualDrive {
   TVRSense PendingSense;   // what REQUEST SENSE reports after a failed command
   bool HavePendingSense = false;
   std::optional<cvVRSaoWriter> Sao;  // the working form of State.Sao, rebuilt after PowerOn
+  bool ResetPending = false;  // unit attention 6/29/00 not yet reported
+  // Test Write (page 05h byte 2 bit 4): writes, track and session closes go
+  // to this copy of the disc, never to the image; the copy is dropped when
+  // the simulated session is closed or Test Write is switched off, so the
+  // disc stays as it was.
+  std::optional<TVRDisc> Simulated;
+  bool Simulating = false;  // the handler running works on Simulated
   bool StateChanged = false;
   bool DurableChange = false;
 };

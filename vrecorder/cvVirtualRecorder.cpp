@@ -39,7 +39,7 @@ std::string TimeStamp() {
   return text;
 }
 
-class cvVirtualRecorder final : public cvTransport {
+class cvVirtualRecorder final : public cvVirtualRecorderPort {
  public:
   explicit cvVirtualRecorder(const std::filesystem::path& directory)
       : Store(directory), Image(directory), Drive(State, Image, Timing) {
@@ -56,6 +56,21 @@ class cvVirtualRecorder final : public cvTransport {
   double Pace() const override {
     std::lock_guard lock(Mutex);
     return std::clamp(State.Settings.TimeScale, 0.0, 1.0);
+  }
+
+  bool Owned() const override {
+    std::lock_guard lock(Mutex);
+    return Store.Locked();
+  }
+
+  void AllowRemoval() override {
+    std::lock_guard lock(Mutex);
+    Drive.AllowRemoval();
+  }
+
+  void BusReset() override {
+    std::lock_guard lock(Mutex);
+    Drive.BusReset();
   }
 
   TScsiOutcome Execute(const TScsiCommand& command) override {
@@ -113,7 +128,7 @@ class cvVirtualRecorder final : public cvTransport {
     log << TimeStamp() << ' ' << cdb << line << '\n';
   }
 
-  mutable std::mutex Mutex;
+  mutable std::mutex Mutex;  // guards everything below
   cvVRStateStore Store;
   TVRState State;
   cvVRImage Image;
@@ -124,6 +139,10 @@ class cvVirtualRecorder final : public cvTransport {
 }  // namespace
 
 std::unique_ptr<cvTransport> OpenVirtualRecorderAt(const std::filesystem::path& directory) {
+  return std::make_unique<cvVirtualRecorder>(directory);
+}
+
+std::unique_ptr<cvVirtualRecorderPort> OpenVirtualRecorderPort(const std::filesystem::path& directory) {
   return std::make_unique<cvVirtualRecorder>(directory);
 }
 

@@ -28,6 +28,23 @@ std::unique_ptr<cvTransport> OpenVirtualRecorder();
 // Opens the recorder on the given state directory (created when missing).
 std::unique_ptr<cvTransport> OpenVirtualRecorderAt(const std::filesystem::path& directory);
 
+// The recorder with the host-side events a server passes on to it.
+class cvVirtualRecorderPort : public cvTransport {
+ public:
+  // True while this object holds the directory's lock (it answers BUSY to
+  // every command otherwise).
+  virtual bool Owned() const = 0;
+  // The last open of the drive node was closed: the host's medium lock is
+  // released, as the kernel's CD driver does at the last close.
+  virtual void AllowRemoval() = 0;
+  // A bus reset (a client vanished mid-conversation): the medium lock is
+  // released and the next command reports unit attention 6/29/00.
+  virtual void BusReset() = 0;
+};
+
+// Opens the recorder for a server on the given state directory.
+std::unique_ptr<cvVirtualRecorderPort> OpenVirtualRecorderPort(const std::filesystem::path& directory);
+
 // The recorder as a transport source for discovery: node "virtual", opened
 // by OpenVirtualRecorder on every discovery.
 TTransportSource VirtualRecorderSource();

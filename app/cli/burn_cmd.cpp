@@ -31,6 +31,7 @@ struct BurnOptions {
   int pause = 450;
   std::int64_t cacheSize = 8388608;
   std::vector<std::string> files;
+  bool simulate = false;
 };
 
 // Signals received while the burn runs; the handler only counts.
@@ -97,6 +98,7 @@ int Burn(const BurnOptions& options) {
                 << "  " << cv::DescribeTrack(track.Track) << '\n';
   }
   burner.SetCacheSize(static_cast<std::int32_t>(options.cacheSize));
+  burner.SetTestWrite(options.simulate);
 
   bool done = false;
   bool withError = false;
@@ -145,7 +147,7 @@ int Burn(const BurnOptions& options) {
   std::cout << message << '\n';
   if (!disc.empty()) std::cout << "Disc: " << disc << '\n';
   const std::int32_t selected = burner.GetSelectedDevice();
-  if (selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
+  if (!options.simulate && selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
     std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("
               << (cv::VirtualRecorderDirectory() / "disc.bin").string() << ")\n";
   return cli::kExitOk;
@@ -159,6 +161,8 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                           ->check(CLI::Range(0, 65535));
                       sub.add_option("--cache-size", options->cacheSize, "Decode-ahead cache in bytes")
                           ->check(CLI::Range(std::int64_t{0}, std::int64_t{2147483647}));
+                      sub.add_flag("--simulate", options->simulate,
+                                   "Simulate: the drive goes through the burn but writes nothing (Test Write)");
                       sub.add_option("FILE", options->files,
                                      "Audio files (WAV, MP3, WMA, Ogg Vorbis), playlists (.m3u, .m3u8, .pls) "
                                      "or cue sheets (.cue)")

@@ -1,11 +1,13 @@
 // corvid-burn virtual: shows and changes the virtual recorder (its medium,
-// settings and faults). A thin client of cv::cvVirtualControl.
+// settings and faults), a thin client of cv::cvVirtualControl; serves it to
+// other programs as a drive node (serve, run: virtual_bridge.h).
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "app/cli/virtual_bridge.h"
 #include "vrecorder/cvVirtualControl.h"
 
 namespace {
@@ -14,9 +16,12 @@ struct Options {
   bool Json = false;
   std::string Type;
   std::vector<std::string> Assignments;
+  std::string Socket;
+  std::string Node;
+  std::vector<std::string> Command;
 };
 
-cli::Registrar reg{{"virtual", "Show or change the virtual recorder (show, insert, set, reset)", 20,
+cli::Registrar reg{{"virtual", "Show or change the virtual recorder (show, insert, set, reset, serve, run)", 20,
                     [](CLI::App& sub) -> cli::Runner {
                       auto o = std::make_shared<Options>();
                       sub.require_subcommand(1);
@@ -34,7 +39,15 @@ cli::Registrar reg{{"virtual", "Show or change the virtual recorder (show, inser
                                       "blank-refused, vanish-after-writes, trace")
                           ->required();
                       CLI::App* reset = sub.add_subcommand("reset", "Clear every fault");
-                      return [o, show, insert, set, reset]() -> int {
+                      CLI::App* serve = sub.add_subcommand("serve", "Serve the recorder to other programs until stopped");
+                      serve->add_option("--socket", o->Socket, "Socket path (default: server.sock in its directory)");
+                      CLI::App* run = sub.add_subcommand(
+                          "run", "Run a command that sees the recorder as a drive node (-- COMMAND [ARGS...])");
+                      run->add_option("--node", o->Node, "The node, /dev/srN (default: the first that does not exist)");
+                      run->add_option("COMMAND", o->Command, "The command and its arguments, after --")->required();
+                      return [o, show, insert, set, reset, serve, run]() -> int {
+                        if (serve->parsed()) return cli::VirtualServe(o->Socket);
+                        if (run->parsed()) return cli::VirtualRun(o->Node, o->Command);
                         cv::cvVirtualControl control;
                         if (show->parsed()) {
                           nlohmann::json report;

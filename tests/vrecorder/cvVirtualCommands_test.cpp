@@ -224,9 +224,18 @@ TEST_F(VirtualCommands, WriteRefusals) {
   EXPECT_EQ(Drive->Write(0, 26, block).Code(), "5/24/00");                           // 27 sectors of data for 26
   EXPECT_EQ(Drive->Write(0, 28, block).Code(), "5/24/00");
   EXPECT_EQ(Drive->Write(0, 27, AudioSectors(1, 0, 27)).Code(), "good");
+  // A write type the recorder does not write is refused by MODE SELECT, as
+  // honest drives do; the page stays as it was.
+  for (std::uint8_t type : {0x00, 0x03, 0x04}) {
+    SCOPED_TRACE(int(type));
+    EXPECT_EQ(Drive->SetPage05([type](auto& p) { p[2] = static_cast<std::uint8_t>(0x40 | type); }).Code(), "5/26/00");
+  }
+  EXPECT_EQ(Drive->ModeSense(0x05).Data.at(8 + 2) & 0x0F, 1);
   // A page that is not audio Track-At-Once makes WRITE answer 5/64/00.
   ASSERT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x02; }).Code(), "good");  // session-at-once, no cue sheet
   EXPECT_EQ(Drive->Write(27, 27, block).Code(), "5/2C/00");
+  // Test Write is a Track-At-Once simulation only.
+  EXPECT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x52; }).Code(), "5/26/00");
   ASSERT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x41, p[4] = 0x08; }).Code(), "good");  // Mode 1
   EXPECT_EQ(Drive->Write(27, 27, block).Code(), "5/64/00");
   ASSERT_EQ(Drive->SetPage05([](auto& p) { p[4] = 0x00, p[3] = 0x04; }).Code(), "good");  // data track
@@ -626,3 +635,92 @@ TEST(VirtualCommandTable, NamesTheCommands) {
 }
 
 }  // namespace
+
+// --- what other burning programs ask ---------------------------------------
+
+TEST_F(VirtualCommands, ReadCapacityFullTocAndOpc) {
+  Open("cdr80");
+  // Blank: capacity 0; power calibration is a no-op.
+  cvtest::Reply capacity = Drive->In(RawDrive::Cdb10(0x25), 8);
+  ASSERT_TRUE(capacity.Good()) << capacity.Code();
+  EXPECT_EQ(capacity.U32(0), 0u);
+  EXPECT_EQ(capacity.U32(4), 2048u);
+  EXPECT_TRUE(Drive->None({0x54, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}).Good());
+  EXPECT_EQ(Drive->In({0x43, 0, 0x02, 0, 0, 0, 0, 0x10, 0, 0}, 4096).Code(), "5/24/00");  // no session yet
+
+  ASSERT_TRUE(Drive->SetAudioTao().Good());
+  ASSERT_EQ(WriteTrack(1, 0, 300).Code(), "good");
+  ASSERT_TRUE(Drive->SyncCache().Good());
+  const std::int32_t second = Drive->NextWritable();
+  ASSERT_EQ(WriteTrack(2, second, 400).Code(), "good");
+  ASSERT_TRUE(Drive->CloseSession(false).Good());
+
+  capacity = Drive->In(RawDrive::Cdb10(0x25), 8);
+  ASSERT_TRUE(capacity.Good());
+  const std::int32_t leadOut = second + 400;
+  EXPECT_EQ(capacity.U32(0), static_cast<std::uint32_t>(leadOut - 1));
+
+  cvtest::Reply toc = Drive->In({0x43, 0x02, 0x02, 0, 0, 0, 0, 0x10, 0, 0}, 4096);
+  ASSERT_TRUE(toc.Good()) << toc.Code();
+  ASSERT_EQ(toc.Data.size(), 4u + 5 * 11);  // A0, A1, A2, two tracks
+  EXPECT_EQ(toc.U16(0), 2 + 5 * 11);
+  EXPECT_EQ(toc.Data[2], 1);
+  EXPECT_EQ(toc.Data[3], 1);
+  auto entry = [&](int i) { return std::vector<std::uint8_t>(toc.Data.begin() + 4 + 11 * i, toc.Data.begin() + 15 + 11 * i); };
+  EXPECT_EQ(entry(0)[3], 0xA0);
+  EXPECT_EQ(entry(0)[8], 1);  // first track
+  EXPECT_EQ(entry(1)[3], 0xA1);
+  EXPECT_EQ(entry(1)[8], 2);  // last track
+  EXPECT_EQ(entry(2)[3], 0xA2);
+  auto msf = [](std::int32_t lba) {
+    const std::int32_t n = lba + 150;
+    return std::vector<std::uint8_t>{static_cast<std::uint8_t>(n / 4500), static_cast<std::uint8_t>(n / 75 % 60),
+                                     static_cast<std::uint8_t>(n % 75)};
+  };
+  auto address = [&](int i) {
+    const std::vector<std::uint8_t> e = entry(i);
+    return std::vector<std::uint8_t>(e.begin() + 8, e.end());
+  };
+  EXPECT_EQ(address(2), msf(leadOut));
+  EXPECT_EQ(entry(3)[3], 1);
+  EXPECT_EQ(address(3), msf(0));
+  EXPECT_EQ(entry(4)[3], 2);
+  EXPECT_EQ(address(4), msf(second));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(entry(i)[0], 1) << "session of entry " << i;
+}
+
+TEST_F(VirtualCommands, TestWriteIsAdvertisedAndLeavesTheDiscBlank) {
+  Open("cdr80");
+  cvtest::Reply features = Drive->In(RawDrive::Cdb10(0x46, 0x02, 0x002D << 16, 16), 16);
+  ASSERT_TRUE(features.Good());
+  EXPECT_EQ(features.U16(8), 0x002D);
+  EXPECT_TRUE(features.Data.at(12) & 0x04) << "feature 002Dh without Test Write";
+  EXPECT_TRUE(Drive->ModeSense(0x2A).Data.at(8 + 3) & 0x04) << "page 2Ah without Test Write";
+
+  // A whole simulated burn: two tracks, a closed session. The drive answers
+  // as it would for real (the addresses advance), but writes nothing.
+  ASSERT_TRUE(Drive->SetPage05([](auto& p) {
+                p[2] = 0x51;  // BUFE, Test Write, Track-At-Once
+                p[3] = 0x00, p[4] = 0x00, p[8] = 0x00;
+                p[14] = 0, p[15] = 150;
+              }).Good());
+  ASSERT_EQ(WriteTrack(1, 0, 300).Code(), "good");
+  ASSERT_TRUE(Drive->SyncCache().Good());
+  const std::int32_t second = Drive->NextWritable();
+  EXPECT_EQ(second, 450);
+  ASSERT_EQ(WriteTrack(2, second, 300).Code(), "good");
+  ASSERT_TRUE(Drive->CloseSession(false).Good());
+  ASSERT_TRUE(Drive->WaitReady());
+
+  EXPECT_TRUE(Show()["sessions"].empty()) << Show().dump();
+  EXPECT_EQ(Drive->NextWritable(), 0);
+  EXPECT_EQ(Drive->DiscInfo().Data.at(2) & 0x03, 0);  // blank
+  std::error_code ec;
+  EXPECT_TRUE(!std::filesystem::exists(Dir.Path / "disc.bin", ec) || std::filesystem::file_size(Dir.Path / "disc.bin") == 0);
+
+  // Test Write off: the same disc takes a real burn from LBA 0.
+  ASSERT_TRUE(Drive->SetAudioTao().Good());
+  ASSERT_EQ(WriteTrack(1, 0, 300).Code(), "good");
+  ASSERT_TRUE(Drive->SyncCache().Good());
+  EXPECT_EQ(Show()["sessions"][0]["tracks"].size(), 1u);
+}

@@ -404,18 +404,27 @@ TEST_F(VirtualDevice, MediumTypeFromTheAtipWithoutGetConfiguration) {
   }
 }
 
-TEST_F(VirtualDevice, WriteParametersForEveryMediumAreAccepted) {
+// The write parameters page of the device layer asks for packet writing
+// (write type 0), which the recorder does not write: it refuses the page
+// with 5/26/00 as an honest drive does. The refusal also shows that the
+// page was found and sent, with a block descriptor and with a long page.
+TEST_F(VirtualDevice, PacketWritingParametersAreRefusedForEveryMedium) {
   for (auto [medium, type] : {std::pair{"cdrw80", cv::mtCDRW}, std::pair{"dvdr", cv::mtDVDR},
                               std::pair{"dvdrw", cv::mtDVDRWSequential}, std::pair{"dvd+rw", cv::mtDVDPlusRW}}) {
     SCOPED_TRACE(medium);
     Open(medium);
-    EXPECT_TRUE(Device->SetWriteParameters(false, false, false, type));
-    EXPECT_TRUE(Device->SetWriteParameters(false, true, true, type));
+    EXPECT_FALSE(Device->SetWriteParameters(false, false, false, type));
+    EXPECT_EQ(Device->LastSenseCode, 0x2600);
+    Device->LastSenseCode = 0;
+    EXPECT_FALSE(Device->SetWriteParameters(false, true, true, type));
+    EXPECT_EQ(Device->LastSenseCode, 0x2600);
   }
   Open("cdr80", {"block-descriptor=1"});
-  EXPECT_TRUE(Device->SetWriteParameters(false, false, false, cv::mtCDR));
+  EXPECT_FALSE(Device->SetWriteParameters(false, false, false, cv::mtCDR));
+  EXPECT_EQ(Device->LastSenseCode, 0x2600);
   Open("cdr80", {"page05-length=100"});
-  EXPECT_TRUE(Device->SetWriteParameters(false, false, false, cv::mtCDR));
+  EXPECT_FALSE(Device->SetWriteParameters(false, false, false, cv::mtCDR));
+  EXPECT_EQ(Device->LastSenseCode, 0x2600);
 }
 
 TEST_F(VirtualDevice, EjectLoadAndDiscAndTrackInformation) {
