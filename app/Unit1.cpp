@@ -48,7 +48,7 @@ constexpr int kEndRole = Qt::UserRole + 2;
 constexpr int kStampSizeRole = Qt::UserRole + 3;
 constexpr int kStampTimeRole = Qt::UserRole + 4;
 
-// Dialog entries for the kinds beyond the form's WAV and MP3.
+// Dialog entries for the kinds the form's first entries leave out.
 struct TKindFilter {
   TAudioFileKind Kind;
   const char* Text;
@@ -57,10 +57,6 @@ struct TKindFilter {
 constexpr TKindFilter kMoreKinds[] = {
     {afWMA, "Windows Media Audio Files", "*.wma"},
     {afOGG, "Ogg Vorbis Audio Files", "*.ogg;*.oga"},
-    {afFLAC, "FLAC Audio Files", "*.flac"},
-    {afOpus, "Opus Audio Files", "*.opus"},
-    {afM4A, "MPEG-4 Audio Files", "*.m4a;*.mp4;*.aac"},
-    {afAIFF, "AIFF Audio Files", "*.aif;*.aiff;*.aifc"},
 };
 
 QString MSText(std::int64_t sectors) { return QString::fromStdString(MinutesSecondsText(sectors)); }
@@ -534,6 +530,26 @@ void TForm1::FormShow() {
   }
   caption += QLatin1Char(')');
   setWindowTitle(caption);
+  // The later kinds, each when its codec is built in (the caption keeps the
+  // original two).
+  struct TLaterKind {
+    cv::TAudioFileKind Kind;
+    const char* Type;
+    const char* Masks;
+  };
+  static constexpr TLaterKind kLaterKinds[] = {
+      {cv::afFLAC, "FLAC Audio Files", "*.flac"},
+      {cv::afOpus, "Ogg Opus Audio Files", "*.opus"},
+      {cv::afM4A, "MPEG-4 Audio Files", "*.m4a;*.mp4"},
+      {cv::afAIFF, "AIFF Audio Files", "*.aif;*.aiff;*.aifc"},
+  };
+  for (const TLaterKind& k : kLaterKinds) {
+    if (!cv::HasKind(kacdb.GetSupportedKinds(), k.Kind)) continue;
+    const QString kindMasks = QString::fromLatin1(k.Masks);
+    types += QLatin1Char('|') + QString::fromLatin1(k.Type) + QStringLiteral(" (") + kindMasks +
+             QStringLiteral(")|") + kindMasks;
+    masks += QLatin1Char(';') + kindMasks;
+  }
 
   {
     QSignalBlocker quiet(lbDrives);

@@ -249,27 +249,38 @@ class TForm1Test : public QObject {
     cv::TAudioFile probe("");
     QVERIFY(cv::HasKind(probe.SupportedKinds, cv::afMP3));
     QCOMPARE(form.windowTitle(), QStringLiteral("Corvid Audio CD Burner (WAV, MP3)"));
-    // The form's filter first, then everything the build reads, each further
-    // kind, and the lists.
+    // And FLAC, Opus, M4A and AIFF (libFLAC, libopus, libavcodec, our own
+    // PCM converter).
+    QVERIFY(cv::HasKind(probe.SupportedKinds, cv::afFLAC) && cv::HasKind(probe.SupportedKinds, cv::afOpus) &&
+            cv::HasKind(probe.SupportedKinds, cv::afM4A) && cv::HasKind(probe.SupportedKinds, cv::afAIFF));
+    const QString masks = QStringLiteral("*.wav;*.mp3;*.flac;*.opus;*.m4a;*.mp4;*.aif;*.aiff;*.aifc");
+    // The form's filter first, then everything the build reads (Ogg Vorbis
+    // and WMA too), those two kinds on their own, and the lists.
     QVERIFY2(form.DialogFilter().startsWith(
-                 QStringLiteral("All Supported Audio Formats (*.wav;*.mp3)|*.wav;*.mp3|"
-                                "Wave (Microsoft) Aduio Files (*.wav)|*.wav|MP3 Audio Files (*.mp3)|*.mp3|"
-                                "Every Audio File and List This Build Reads (*.wav;*.mp3;")),
+                 QStringLiteral("All Supported Audio Formats (") + masks + QStringLiteral(")|") + masks +
+                 QStringLiteral("|Wave (Microsoft) Aduio Files (*.wav)|*.wav|MP3 Audio Files (*.mp3)|*.mp3|"
+                                "FLAC Audio Files (*.flac)|*.flac|Ogg Opus Audio Files (*.opus)|*.opus|"
+                                "MPEG-4 Audio Files (*.m4a;*.mp4)|*.m4a;*.mp4|"
+                                "AIFF Audio Files (*.aif;*.aiff;*.aifc)|*.aif;*.aiff;*.aifc|"
+                                "Every Audio File and List This Build Reads (") +
+                 masks),
              qPrintable(form.DialogFilter()));
     QVERIFY(form.DialogFilter().endsWith(
         QStringLiteral("|Playlists and Cue Sheets (*.m3u;*.m3u8;*.pls;*.cue)|*.m3u;*.m3u8;*.pls;*.cue")));
     const QStringList filters = form.od->nameFilters();
-    QVERIFY(filters.size() >= 5);
+    QVERIFY(filters.size() >= 9);
     QVERIFY(filters[0].startsWith(QStringLiteral("All Supported Audio Formats (*.wav")));
     QVERIFY(filters[1].startsWith(QStringLiteral("Wave (Microsoft) Aduio Files (*.wav")));
     QVERIFY(filters[2].startsWith(QStringLiteral("MP3 Audio Files (*.mp3")));
-    QVERIFY(filters[3].startsWith(QStringLiteral("Every Audio File and List This Build Reads (*.wav *.WAV *.mp3")));
+    QVERIFY(filters[3].startsWith(QStringLiteral("FLAC Audio Files (*.flac")));
+    QVERIFY(filters[6].startsWith(QStringLiteral("AIFF Audio Files (*.aif")));
+    QVERIFY(filters[7].startsWith(QStringLiteral("Every Audio File and List This Build Reads (*.wav *.WAV *.mp3")));
     // This build decodes Ogg Vorbis: the dialog offers it, and picks the
     // entry that shows every kind.
-    QVERIFY(filters[3].contains(QStringLiteral("*.ogg")));
+    QVERIFY(filters[7].contains(QStringLiteral("*.ogg")));
     QVERIFY(filters.contains(QStringLiteral("Ogg Vorbis Audio Files (*.ogg *.OGG *.oga *.OGA)")));
     QVERIFY(filters.last().startsWith(QStringLiteral("Playlists and Cue Sheets (*.m3u")));
-    QCOMPARE(form.od->selectedNameFilter(), filters[3]);
+    QCOMPARE(form.od->selectedNameFilter(), filters[7]);
     QCOMPARE(form.od->fileMode(), QFileDialog::ExistingFiles);
     QCOMPARE(form.Label3->text(), QStringLiteral("IDLE"));
     QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : (Click Here)"));
