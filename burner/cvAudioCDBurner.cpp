@@ -1,6 +1,8 @@
 #include "burner/cvAudioCDBurner.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <cstring>
 #include <exception>
 
@@ -84,6 +86,53 @@ std::string TKAudioCDBurner::GetErrorDetail() const { return TakenDetail; }
 std::string TKAudioCDBurner::GetDiscState() const { return Files->GetDiscState(); }
 
 TFileStamp TKAudioCDBurner::GetLastFileStamp() const { return LastFileStamp; }
+
+bool TKAudioCDBurner::GetMeasuredStamp(const std::string& FileName, TFileStamp& Stamp) const {
+  const auto measured = MeasuredStamps.find(FileName);
+  if (measured == MeasuredStamps.end()) return false;
+  Stamp = measured->second;
+  return true;
+}
+
+std::vector<std::uint16_t> TKAudioCDBurner::GetWriteSpeeds() {
+  // Mode page 2Ah: the number of write speed descriptors in bytes 30-31,
+  // the descriptors from byte 32, four bytes each, the speed in kB/s in
+  // their last two (big-endian; ReadCapabilities leaves them as sent).
+  std::vector<std::uint16_t> speeds;
+  if (RefuseWhenBusy() || SelectedIndex < 0) return speeds;
+  // Read afresh: the list may depend on the disc, and a unit attention
+  // may have kept the page from being read when the drive was selected.
+  DriveReady(*Device);
+  Device->ReadCapabilities();
+  const auto& page = Device->Capabilities;
+  if ((page[0] & 0x3F) != 0x2A || page[1] < 30) return speeds;
+  const std::size_t pageEnd = std::min<std::size_t>(page.size(), std::size_t{page[1]} + 2);
+  const std::size_t count = ReadBE16(page, 30);
+  for (std::size_t i = 0; i < count && 32 + 4 * i + 4 <= pageEnd; ++i) {
+    const std::uint16_t kbps = ReadBE16(page, 32 + 4 * i + 2);
+    if (kbps == 0) continue;
+    const auto x = static_cast<std::uint16_t>((kbps * 10 + 882) / 1764);  // nearest multiple of 176.4
+    if (x != 0 && std::find(speeds.begin(), speeds.end(), x) == speeds.end()) speeds.push_back(x);
+  }
+  std::sort(speeds.begin(), speeds.end(), std::greater<>());
+  return speeds;
+}
+
+bool TKAudioCDBurner::SetWriteSpeed(std::uint16_t SpeedX) {
+  if (RefuseWhenBusy()) return false;
+  Device->WriteSpeed = static_cast<std::uint8_t>(std::min<std::uint16_t>(SpeedX, 255));
+  return true;
+}
+
+std::uint16_t TKAudioCDBurner::GetWriteSpeed() const { return Device->WriteSpeed; }
+
+bool TKAudioCDBurner::SetCloseDisc(bool Close) {
+  if (RefuseWhenBusy()) return false;
+  Files->CloseDisc = Close;
+  return true;
+}
+
+bool TKAudioCDBurner::GetCloseDisc() const { return Files->CloseDisc; }
 
 std::uint8_t TKAudioCDBurner::GetDeviceCount() const { return static_cast<std::uint8_t>(DeviceNames.size()); }
 
@@ -276,6 +325,11 @@ bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthS
   const auto measured = MeasuredStamps.find(FileName);
   const TFileStamp* stamp = LengthSectors >= 1 && measured != MeasuredStamps.end() ? &measured->second : nullptr;
   return AddTrackStamped(FileName, LengthSectors, PauseSectors, StartSample, EndSample, stamp);
+}
+
+bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
+                               std::int64_t StartSample, std::int64_t EndSample, const TFileStamp& Stamp) {
+  return AddTrackStamped(FileName, LengthSectors, PauseSectors, StartSample, EndSample, &Stamp);
 }
 
 bool TKAudioCDBurner::AddTrackStamped(const std::string& FileName, std::int32_t LengthSectors,

@@ -28,8 +28,12 @@ namespace {
 
 struct BurnOptions {
   std::string device;
-  int pause = 450;
+  // Two seconds: what the CD standard and other burners use between tracks.
+  int pause = 150;
   std::int64_t cacheSize = 8388608;
+  int speed = 0;  // x, 0 = the drive's fastest
+  bool closeDisc = false;
+  bool eject = false;
   std::vector<std::string> files;
   bool simulate = false;
 };
@@ -98,6 +102,8 @@ int Burn(const BurnOptions& options) {
                 << "  " << cv::DescribeTrack(track.Track) << '\n';
   }
   burner.SetCacheSize(static_cast<std::int32_t>(options.cacheSize));
+  burner.SetWriteSpeed(static_cast<std::uint16_t>(options.speed));
+  burner.SetCloseDisc(options.closeDisc);
   burner.SetTestWrite(options.simulate);
 
   bool done = false;
@@ -146,6 +152,7 @@ int Burn(const BurnOptions& options) {
   }
   std::cout << message << '\n';
   if (!disc.empty()) std::cout << "Disc: " << disc << '\n';
+  if (options.eject && !burner.EjectMedium(true)) std::cerr << "corvid-burn: the tray could not be opened\n";
   const std::int32_t selected = burner.GetSelectedDevice();
   if (!options.simulate && selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
     std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("
@@ -157,12 +164,22 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                     [](CLI::App& sub) -> cli::Runner {
                       auto options = std::make_shared<BurnOptions>();
                       cli::AddDeviceOption(sub, options->device);
-                      sub.add_option("--pause", options->pause, "Pause before each track, in sectors (75 a second)")
+                      sub.add_option("--pause", options->pause,
+                                     "Pause before each track after the first, in sectors (75 a second; 150 is "
+                                     "the CD standard's two seconds)")
                           ->check(CLI::Range(0, 65535));
+                      sub.add_option("--speed", options->speed,
+                                     "Write speed in x (176.4 kB/s), sent with SET CD SPEED; 0 asks for the "
+                                     "drive's fastest ('corvid-burn media' lists the drive's speeds)")
+                          ->check(CLI::Range(0, 255));
+                      sub.add_flag("--close-disc", options->closeDisc,
+                                   "Close the disc after a burn that succeeds: no session can be added later "
+                                   "(default: off, the disc stays appendable)");
+                      sub.add_flag("--eject", options->eject, "Open the tray when the burn has succeeded (default: off)");
                       sub.add_option("--cache-size", options->cacheSize, "Decode-ahead cache in bytes")
                           ->check(CLI::Range(std::int64_t{0}, std::int64_t{2147483647}));
                       sub.add_flag("--simulate", options->simulate,
-                                   "Simulate: the drive goes through the burn but writes nothing (Test Write)");
+                                   "Simulate: the drive goes through the burn but writes nothing (Test Write; default: off)");
                       sub.add_option("FILE", options->files,
                                      "Audio files (WAV, MP3, WMA, Ogg Vorbis), playlists (.m3u, .m3u8, .pls) "
                                      "or cue sheets (.cue)")

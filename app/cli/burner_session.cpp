@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "burner/cvDiscFill.h"
 #include "device/cvSCSILib.h"
 
 namespace cli {
@@ -65,23 +67,39 @@ void ProgressLine::Update(cv::TKAudioCDBurner& burner, bool erasing) {
   if (Last_.time_since_epoch().count() != 0 && now - Last_ < period) return;
   Last_ = now;
 
-  char line[160];
+  char line[200];
   if (erasing) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - Started_).count();
-    std::snprintf(line, sizeof line, "%-20s %lld s", StatusWord(burner).c_str(), static_cast<long long>(seconds));
+    std::snprintf(line, sizeof line, "%-20s %s elapsed (m:ss)", StatusWord(burner).c_str(),
+                  cv::SecondsText(seconds).c_str());
   } else {
     const std::int32_t written = burner.GetSectorsWritten();
     const std::int32_t total = burner.GetTotalSectors();
     const int percent = total > 0 ? static_cast<int>(static_cast<std::int64_t>(written) * 100 / total) : 0;
     const std::uint32_t length = burner.GetBufferLength();
     const std::uint32_t free = burner.GetBufferFree();
-    char buffer[24] = "buffer --";
+    char buffer[24] = "buffer   --";
     if (length > 0 && free <= length)
       std::snprintf(buffer, sizeof buffer, "buffer %3d%%",
                     static_cast<int>((static_cast<std::uint64_t>(length - free) * 100) / length));
-    std::snprintf(line, sizeof line, "%-20s track %2d  %s / %s  %3d%%  %s", StatusWord(burner).c_str(),
-                  burner.GetCurrentTrack(), cv::SectorsToMSFText(static_cast<std::uint32_t>(written)).c_str(),
-                  cv::SectorsToMSFText(static_cast<std::uint32_t>(total)).c_str(), percent, buffer);
+    if (written > 0 && WritingSince_.time_since_epoch().count() == 0) {
+      WritingSince_ = now;
+      WrittenAtStart_ = written;
+    }
+    // Speed and time left from the writing so far.
+    char pace[48] = "";
+    const double seconds = std::chrono::duration<double>(now - WritingSince_).count();
+    if (WritingSince_.time_since_epoch().count() != 0 && seconds >= 1.0 && written > WrittenAtStart_) {
+      const double perSecond = (written - WrittenAtStart_) / seconds;
+      const auto left = static_cast<std::int64_t>((total - written) / perSecond);
+      std::snprintf(pace, sizeof pace, "%4.1fx  %s left", perSecond / cv::kSectorsPerSecond,
+                    cv::SecondsText(left).c_str());
+    }
+    const int track = burner.GetCurrentTrack();
+    std::snprintf(line, sizeof line, "%-20s track %d of %d  %s of %s (m:ss)  %3d%%  %s  %s",
+                  StatusWord(burner).c_str(), std::max(track, 1), burner.GetTrackCount(),
+                  cv::MinutesSecondsText(written).c_str(), cv::MinutesSecondsText(total).c_str(), percent, pace,
+                  buffer);
   }
   if (Terminal_) {
     std::cerr << '\r' << line << "\033[K" << std::flush;
