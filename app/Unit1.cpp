@@ -8,11 +8,15 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QGridLayout>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -24,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include "burner/cvBurnTypes.h"
+#include "burner/cvDiscFill.h"
 #include "burner/cvListTracks.h"
 #include "decode/cvAudFiles.h"
 #include "device/cvSCSILib.h"
@@ -31,17 +36,30 @@
 namespace cv {
 namespace {
 
-constexpr int kPauseSectors = 450;          // pause given to every track on Burn
+constexpr int kPauseSectors = 450;          // pause given to every track on Burn (the default)
 constexpr int kCacheBytes = 8388608;        // decode-ahead cache of a burn
-constexpr int kGapSectorsPerTrack = 150;    // counted per row in the list total
-constexpr int kDropPauseMs = 300;           // pause after each dropped file
 constexpr int kMp3Kinds = 8;                // TAudioFileKinds bit of afMP3
-// A row made from a playlist or cue sheet keeps its file and part here (the
-// "Name" column then shows the track's title): the path, and the range in
-// CD sample frames.
+// Every row keeps what Burn needs in the "Name" column's data (the column
+// shows the track's title): the file, the range in CD sample frames, and
+// the stamp of the file's measurement.
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kStartRole = Qt::UserRole + 1;
 constexpr int kEndRole = Qt::UserRole + 2;
+constexpr int kStampSizeRole = Qt::UserRole + 3;
+constexpr int kStampTimeRole = Qt::UserRole + 4;
+
+// Dialog entries for the kinds the form's first entries leave out.
+struct TKindFilter {
+  TAudioFileKind Kind;
+  const char* Text;
+  const char* Masks;
+};
+constexpr TKindFilter kMoreKinds[] = {
+    {afWMA, "Windows Media Audio Files", "*.wma"},
+    {afOGG, "Ogg Vorbis Audio Files", "*.ogg;*.oga"},
+};
+
+QString MSText(std::int64_t sectors) { return QString::fromStdString(MinutesSecondsText(sectors)); }
 
 // Paths travel to the library as the file system's bytes.
 std::string FileNameBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
@@ -134,6 +152,29 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   });
   kacdb.SetBeep([] { QMetaObject::invokeMethod(qApp, [] { QApplication::beep(); }, Qt::QueuedConnection); });
 
+  // Results of the measuring thread are queued to the GUI thread; the
+  // thread is joined by the destructor before the controls go.
+  Measure_ = std::make_unique<TMeasureThread>(
+      [this](const std::string& path) {
+        const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+        QMetaObject::invokeMethod(this, [this, name] { FileMeasuringStarted(name); }, Qt::QueuedConnection);
+      },
+      [this](TMeasureResult result) {
+        QMetaObject::invokeMethod(
+            this, [this, result = std::move(result)] { FileMeasured(result); }, Qt::QueuedConnection);
+      });
+  Notify = [](const QString& summary, const QString& body) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+                                       QStringLiteral("/org/freedesktop/Notifications"),
+                                       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    call << QStringLiteral("Corvid Audio CD Burner") << 0u << QStringLiteral("corvid-burner") << summary << body
+         << QStringList() << QVariantMap() << -1;
+    bus.send(call);  // no answer awaited: a desktop without the service shows nothing
+  };
+
   edd = new TExDragDropPro(this);
   edd->setObjectName(QStringLiteral("edd"));
   edd->SetControl(clBox);
@@ -149,6 +190,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
 TForm1::~TForm1() {
   Timer1->stop();
+  // Joined before the controls its queued results would reach go.
+  Measure_.reset();
   edd->SetControl(nullptr);
 }
 
@@ -239,7 +282,26 @@ void TForm1::CreateControls() {
   clBox->setMouseTracking(true);  // hot tracking
   clBox->viewport()->setAttribute(Qt::WA_Hover);
   clBox->setItemDelegate(new TGridDelegate(clBox));
+  // Rows are reordered by dragging them; files dropped from a file manager
+  // are edd's.
+  clBox->setDragEnabled(true);
+  clBox->setDragDropMode(QAbstractItemView::InternalMove);
+  clBox->setDefaultDropAction(Qt::MoveAction);
+  clBox->setDropIndicatorShown(true);
+  clBox->invisibleRootItem()->setFlags(clBox->invisibleRootItem()->flags() | Qt::ItemIsDropEnabled);
+  clBox->header()->setToolTip(QStringLiteral("Duration: minutes:seconds:frames (75 frames a second)"));
   formLayout->addWidget(clBox, 1);
+
+  // The capacity bar and the burn options, below the list.
+  CapacityBar = new QProgressBar(this);
+  CapacityBar->setObjectName(QStringLiteral("CapacityBar"));
+  CapacityBar->setTextVisible(true);
+  CapacityBar->setAlignment(Qt::AlignCenter);
+  CapacityBar->setRange(0, kBlank74Sectors);
+  CapacityBar->setValue(0);
+  formLayout->addWidget(CapacityBar);
+  CreateOptions(this);
+  formLayout->addWidget(OptionsPanel);
 
   // PopupMenu1: the list's pop-up menu; its shortcuts work while the list
   // has the focus.
@@ -256,6 +318,9 @@ void TForm1::CreateControls() {
   Add1 = addMenuItem("Add1", QStringLiteral("Add ..."), QKeySequence(Qt::Key_Insert));
   Delete1 = addMenuItem("Delete1", QStringLiteral("Delete"), QKeySequence(Qt::Key_Delete));
   ClearAll1 = addMenuItem("ClearAll1", QStringLiteral("Clear All"), QKeySequence(Qt::CTRL | Qt::Key_Delete));
+  PopupMenu1->addSeparator();
+  MoveUp1 = addMenuItem("MoveUp1", QStringLiteral("Move Up"), QKeySequence(Qt::CTRL | Qt::Key_Up));
+  MoveDown1 = addMenuItem("MoveDown1", QStringLiteral("Move Down"), QKeySequence(Qt::CTRL | Qt::Key_Down));
   clBox->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(clBox, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu1->popup(clBox->viewport()->mapToGlobal(pos)); });
@@ -267,7 +332,7 @@ void TForm1::CreateControls() {
   msgLayout->setContentsMargins(0, 0, 0, 0);
   msgLayout->setSpacing(0);
   Panel3 = NewPanel(msg, "Panel3");
-  Panel3->setFixedHeight(20);
+  Panel3->setMinimumHeight(20);
   auto* barRow = new QHBoxLayout(Panel3);
   barRow->setContentsMargins(0, 0, 0, 0);
   barRow->setSpacing(0);
@@ -316,7 +381,7 @@ void TForm1::CreateControls() {
 
   od = new QFileDialog(this);
   od->setObjectName(QStringLiteral("od"));
-  od->setFileMode(QFileDialog::ExistingFile);
+  od->setFileMode(QFileDialog::ExistingFiles);
   od->setAcceptMode(QFileDialog::AcceptOpen);
 
   connect(lbDrives, &QComboBox::activated, this, [this] { lbDrivesChange(); });
@@ -328,7 +393,83 @@ void TForm1::CreateControls() {
   connect(Add1, &QAction::triggered, this, [this] { Add1Click(); });
   connect(Delete1, &QAction::triggered, this, [this] { Delete1Click(); });
   connect(ClearAll1, &QAction::triggered, this, [this] { ClearAll1Click(); });
+  connect(MoveUp1, &QAction::triggered, this, [this] { MoveUp1Click(); });
+  connect(MoveDown1, &QAction::triggered, this, [this] { MoveDown1Click(); });
+  // The total and the fill follow every change of the list.
+  QAbstractItemModel* rows = clBox->model();
+  connect(rows, &QAbstractItemModel::rowsInserted, this, [this] { UpdateCapacity(); });
+  connect(rows, &QAbstractItemModel::rowsRemoved, this, [this] { UpdateCapacity(); });
+  connect(rows, &QAbstractItemModel::rowsMoved, this, [this] { UpdateCapacity(); });
+  connect(rows, &QAbstractItemModel::modelReset, this, [this] { UpdateCapacity(); });
+
+  // Keyboard: the order of the controls, and Label4 can be clicked with
+  // Enter or Space when it has the focus.
+  Label4->setFocusPolicy(Qt::StrongFocus);
+  setTabOrder(lbDrives, Button1);
+  setTabOrder(Button1, Button2);
+  setTabOrder(Button2, Button3);
+  setTabOrder(Button3, Button4);
+  setTabOrder(Button4, ButtonCancel);
+  setTabOrder(ButtonCancel, Label4);
+  setTabOrder(Label4, clBox);
+  setTabOrder(clBox, WriteModeBox);
+  setTabOrder(WriteModeBox, PauseBox);
+  setTabOrder(PauseBox, SpeedBox);
+  setTabOrder(SpeedBox, CloseDiscBox);
+  setTabOrder(CloseDiscBox, EjectBox);
+  setTabOrder(EjectBox, SimulateBox);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+}
+
+void TForm1::CreateOptions(QWidget* parent) {
+  OptionsPanel = NewPanel(parent, "OptionsPanel");
+  auto* grid = new QGridLayout(OptionsPanel);
+  grid->setContentsMargins(4, 3, 4, 3);
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(2);
+  auto label = [this](const QString& text, QWidget* buddy) {
+    auto* l = new QLabel(text, OptionsPanel);
+    l->setBuddy(buddy);
+    return l;
+  };
+
+  WriteModeBox = new QComboBox(OptionsPanel);
+  WriteModeBox->setObjectName(QStringLiteral("WriteModeBox"));
+  WriteModeBox->addItem(QStringLiteral("Track-At-Once"));
+  WriteModeBox->setToolTip(QStringLiteral("Track-At-Once: each track written with its own pause"));
+  PauseBox = new QSpinBox(OptionsPanel);
+  PauseBox->setObjectName(QStringLiteral("PauseBox"));
+  PauseBox->setRange(0, 65535);
+  PauseBox->setSingleStep(75);
+  PauseBox->setValue(kPauseSectors);
+  PauseBox->setSuffix(QStringLiteral(" sectors"));
+  PauseBox->setToolTip(QStringLiteral("Pause before each track after the first, in sectors (75 make a second)"));
+  SpeedBox = new QComboBox(OptionsPanel);
+  SpeedBox->setObjectName(QStringLiteral("SpeedBox"));
+  SpeedBox->addItem(QStringLiteral("Fastest"), 0);
+  SpeedBox->setToolTip(QStringLiteral("Write speed: the speeds the drive lists"));
+  CloseDiscBox = new QCheckBox(QStringLiteral("Close disc"), OptionsPanel);
+  CloseDiscBox->setObjectName(QStringLiteral("CloseDiscBox"));
+  CloseDiscBox->setToolTip(
+      QStringLiteral("Close the disc after the burn: no session can be added later. Left open, the disc stays "
+                     "appendable."));
+  SimulateBox = new QCheckBox(QStringLiteral("Simulate"), OptionsPanel);
+  SimulateBox->setObjectName(QStringLiteral("SimulateBox"));
+  SimulateBox->setToolTip(QStringLiteral("The drive goes through the whole burn with the laser off: nothing is written"));
+  EjectBox = new QCheckBox(QStringLiteral("Eject when done"), OptionsPanel);
+  EjectBox->setObjectName(QStringLiteral("EjectBox"));
+
+  grid->addWidget(label(QStringLiteral("&Mode:"), WriteModeBox), 0, 0);
+  grid->addWidget(WriteModeBox, 0, 1);
+  grid->addWidget(label(QStringLiteral("&Pause:"), PauseBox), 0, 2);
+  grid->addWidget(PauseBox, 0, 3);
+  grid->addWidget(label(QStringLiteral("Spee&d:"), SpeedBox), 0, 4);
+  grid->addWidget(SpeedBox, 0, 5);
+  grid->addWidget(CloseDiscBox, 1, 1);
+  grid->addWidget(EjectBox, 1, 3);
+  grid->addWidget(SimulateBox, 1, 5);
+  grid->setColumnStretch(6, 1);
+  connect(PauseBox, &QSpinBox::valueChanged, this, [this] { UpdateCapacity(); });
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -351,6 +492,13 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Label4 && event->type() == QEvent::KeyPress && Label4->isEnabled()) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+      Label4Click();
+      return true;
+    }
+  }
   if (watched == Label4 && event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && Label4->isEnabled() &&
       Label4->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
@@ -382,6 +530,26 @@ void TForm1::FormShow() {
   }
   caption += QLatin1Char(')');
   setWindowTitle(caption);
+  // The later kinds, each when its codec is built in (the caption keeps the
+  // original two).
+  struct TLaterKind {
+    cv::TAudioFileKind Kind;
+    const char* Type;
+    const char* Masks;
+  };
+  static constexpr TLaterKind kLaterKinds[] = {
+      {cv::afFLAC, "FLAC Audio Files", "*.flac"},
+      {cv::afOpus, "Ogg Opus Audio Files", "*.opus"},
+      {cv::afM4A, "MPEG-4 Audio Files", "*.m4a;*.mp4"},
+      {cv::afAIFF, "AIFF Audio Files", "*.aif;*.aiff;*.aifc"},
+  };
+  for (const TLaterKind& k : kLaterKinds) {
+    if (!cv::HasKind(kacdb.GetSupportedKinds(), k.Kind)) continue;
+    const QString kindMasks = QString::fromLatin1(k.Masks);
+    types += QLatin1Char('|') + QString::fromLatin1(k.Type) + QStringLiteral(" (") + kindMasks +
+             QStringLiteral(")|") + kindMasks;
+    masks += QLatin1Char(';') + kindMasks;
+  }
 
   {
     QSignalBlocker quiet(lbDrives);
@@ -391,132 +559,204 @@ void TForm1::FormShow() {
 
   DialogFilter_ = QStringLiteral("All Supported Audio Formats (") + masks + QStringLiteral(")") +
                   QLatin1Char('|') + masks + QLatin1Char('|') + types;
-  DialogFilter_ += QStringLiteral("|Playlists and Cue Sheets (*.m3u;*.m3u8;*.pls;*.cue)|*.m3u;*.m3u8;*.pls;*.cue");
+  // After the form's entries: everything this build decodes, each further
+  // kind on its own, and the lists.
+  const std::uint16_t kinds = kacdb.GetSupportedKinds();
+  QString allMasks = masks;
+  QString moreTypes;
+  for (const TKindFilter& kind : kMoreKinds) {
+    if ((kinds & (1u << kind.Kind)) == 0) continue;
+    const QString kindMasks = QString::fromLatin1(kind.Masks);
+    allMasks += QLatin1Char(';') + kindMasks;
+    moreTypes += QLatin1Char('|') + QString::fromLatin1(kind.Text) + QStringLiteral(" (") + kindMasks +
+                 QStringLiteral(")|") + kindMasks;
+  }
+  const QString lists = QStringLiteral("*.m3u;*.m3u8;*.pls;*.cue");
+  const QString everything = QStringLiteral("Every Audio File and List This Build Reads (") + allMasks +
+                             QLatin1Char(';') + lists + QStringLiteral(")");
+  DialogFilter_ += QLatin1Char('|') + everything + QLatin1Char('|') + allMasks + QLatin1Char(';') + lists;
+  DialogFilter_ += moreTypes;
+  DialogFilter_ += QStringLiteral("|Playlists and Cue Sheets (") + lists + QStringLiteral(")|") + lists;
   od->setNameFilters(QtNameFilters(DialogFilter_));
+  od->selectNameFilter(QtNameFilters(everything + QLatin1Char('|') + allMasks + QLatin1Char(';') + lists).value(0));
+  UpdateCapacity();
 }
 
 void TForm1::lbDrivesChange() {
   const int index = lbDrives->currentIndex();
   if (index < 0 || index > 255) return;  // no drive listed: nothing to select
   kacdb.SelectDevice(static_cast<std::uint8_t>(index));
+  FillSpeeds();
+  RefreshFreeSpace();
 }
 
 static QString KindCaption(std::uint8_t kind) {
-  if (kind == 1) return QStringLiteral("WAV");
-  if (kind == 3) return QStringLiteral("MP3");
-  // The later kinds show their names too (FLAC, OPUS, M4A, AIFF).
-  if (kind > cv::afOGG) return QString::fromLatin1(cv::AudioFileKindName(static_cast<cv::TAudioFileKind>(kind)));
-  return {};
+  if (kind == 0) return {};
+  return QString::fromLatin1(AudioFileKindName(static_cast<TAudioFileKind>(kind)));
 }
 
-void TForm1::AppendRow(const QString& caption, const QString& name, std::int32_t length) {
-  auto* row = new QTreeWidgetItem(QStringList{caption, name, MSFText(length), QString::number(length)});
+void TForm1::AppendRow(const QString& caption, const TMeasuredEntry& entry) {
+  const TListTrack& track = entry.Measured.Track;
+  const QString path = QFile::decodeName(QByteArray::fromStdString(track.Path));
+  const std::int32_t length = entry.Measured.LengthSectors;
+  // "Artist - Title" from the tags (or the cue sheet), else the file name.
+  QString title = QString::fromStdString(entry.Title).trimmed();
+  const QString artist = QString::fromStdString(entry.Artist).trimmed();
+  if (!title.isEmpty() && !artist.isEmpty()) title = artist + QStringLiteral(" - ") + title;
+  else if (title.isEmpty()) title = artist;
+  if (title.isEmpty()) {
+    title = QFileInfo(path).fileName();
+    if (track.CueTrack > 0) title += QStringLiteral(" #") + QString::number(track.CueTrack);
+  }
+  auto* row = new QTreeWidgetItem(QStringList{caption, title, MSFText(length), QString::number(length)});
   row->setTextAlignment(lcDuration, Qt::AlignRight | Qt::AlignVCenter);
-  row->setToolTip(lcName, name);
+  row->setFlags((row->flags() | Qt::ItemIsDragEnabled) & ~Qt::ItemIsDropEnabled);
+  row->setData(lcName, kPathRole, path);
+  row->setData(lcName, kStartRole, QVariant::fromValue<qlonglong>(track.StartSample));
+  row->setData(lcName, kEndRole, QVariant::fromValue<qlonglong>(track.EndSample));
+  row->setData(lcName, kStampSizeRole, QVariant::fromValue<qlonglong>(entry.Stamp.Size));
+  row->setData(lcName, kStampTimeRole, QVariant::fromValue<qlonglong>(entry.Stamp.ModifiedNs));
+  row->setToolTip(lcName, track.IsRange() ? QString::fromStdString(DescribeTrack(track)) : path);
+  row->setToolTip(lcDuration, MSText(length) + QStringLiteral(" (m:ss); the column reads minutes:seconds:frames"));
   clBox->addTopLevelItem(row);
 }
 
-bool TForm1::InsertFile(const QString& name, bool showKind) {
-  ListProblem_.clear();
-  if (ListKindOfName(FileNameBytes(name)) != TListKind::None) return InsertList(name, showKind);
-  std::int32_t length = 0;
-  std::uint8_t kind = 0;
-  try {
-    length = kacdb.GetFileLength(FileNameBytes(name));
-    kind = kacdb.GetLastFileKind();
-  } catch (const std::exception&) {
-    // A file that cannot be read is not audio to the list.
-    kind = 0;
-  }
-  if (kind == 0) return false;
-  AppendRow(showKind ? KindCaption(kind) : QString(), name, length);
-  return true;
+QString TForm1::RowPath(int index) const {
+  const QTreeWidgetItem* row = clBox->topLevelItem(index);
+  return row != nullptr ? row->data(lcName, kPathRole).toString() : QString();
 }
 
-bool TForm1::InsertList(const QString& name, bool showKind) {
-  std::vector<TMeasuredTrack> tracks;
-  std::string problem;
-  if (!MeasureTracks(kacdb, {FileNameBytes(name)}, tracks, problem)) {
-    ListProblem_ = QString::fromStdString(problem);
-    return false;
-  }
-  for (const TMeasuredTrack& track : tracks) {
-    const QString path = QFile::decodeName(QByteArray::fromStdString(track.Track.Path));
-    const QString caption = showKind ? KindCaption(track.FileKind) : QString();
-    if (!track.Track.IsRange()) {
-      AppendRow(caption, path, track.LengthSectors);
-      continue;
-    }
-    QString title = QString::fromStdString(TrackDisplayTitle(track.Track));
-    if (title.isEmpty()) title = QFileInfo(path).fileName() + QStringLiteral(" #") + QString::number(track.Track.CueTrack);
-    AppendRow(caption, title, track.LengthSectors);
-    QTreeWidgetItem* row = clBox->topLevelItem(clBox->topLevelItemCount() - 1);
-    row->setData(lcName, kPathRole, path);
-    row->setData(lcName, kStartRole, QVariant::fromValue<qlonglong>(track.Track.StartSample));
-    row->setData(lcName, kEndRole, QVariant::fromValue<qlonglong>(track.Track.EndSample));
-    row->setToolTip(lcName, QString::fromStdString(DescribeTrack(track.Track)));
-  }
-  return true;
-}
+bool TForm1::Measuring() const { return MeasurePending_ > 0; }
 
 void TForm1::Add1Click() {
+  if (JobRunning_) return;  // the list is locked while a job runs
   if (od->exec() != QDialog::Accepted) return;
   const QStringList files = od->selectedFiles();
   if (files.isEmpty()) return;
-  const QString& name = files.front();
-  if (!InsertFile(name, false)) {
-    // Not audio, or it cannot be read: say so rather than nothing at all.
-    Label2->setText(QStringLiteral(" Inserting ") + name + QStringLiteral(" Failed !!!"));
-    if (!ListProblem_.isEmpty()) Label2->setText(Label2->text() + QStringLiteral(" (") + ListProblem_ + QLatin1Char(')'));
-  }
+  AddDroppedFiles(files);
 }
 
 void TForm1::eddDropped(TExDragDropPro* Sender, int ItemsCount) {
   // Take the names now: the next drop replaces Sender's Items. They are
-  // measured after the drop event has returned, so that the file manager is
-  // not kept waiting while every file is decoded.
+  // measured on the measuring thread, so the file manager is not kept
+  // waiting and the window keeps turning.
   const QStringList& items = Sender->Items();
   QStringList names = items.mid(0, std::min<qsizetype>(ItemsCount, items.size()));
-  QMetaObject::invokeMethod(this, [this, names] { AddDroppedFiles(names); }, Qt::QueuedConnection);
+  AddDroppedFiles(names);
 }
 
 void TForm1::AddDroppedFiles(const QStringList& names) {
-  PendingDrops_ += names;
-  if (InsertingDrops_) return;  // the loop running below takes these too
-  InsertingDrops_ = true;
-  // The status timer would overwrite the list total in Label3; it keeps
-  // running while a job runs, so that its progress stays visible.
-  if (!JobRunning_) Timer1->stop();
-  while (!PendingDrops_.isEmpty()) {
-    const QString name = PendingDrops_.takeFirst();
-    Label2->setText(QStringLiteral(" Inserting ") + name);
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    if (InsertFile(name, true)) {
-      Label2->setText(Label2->text() + QStringLiteral(" Done !!!"));
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-      ShowListTotal();
-    } else {
-      Label2->setText(Label2->text() + QStringLiteral(" Failed !!!"));
-      if (!ListProblem_.isEmpty()) Label2->setText(Label2->text() + QStringLiteral(" (") + ListProblem_ + QLatin1Char(')'));
-    }
-    QThread::msleep(kDropPauseMs);
+  if (JobRunning_) {
+    Label2->setText(QStringLiteral("The list is locked while the drive is busy: drop the files again afterwards"));
+    return;
   }
-  InsertingDrops_ = false;
+  // The status timer would overwrite the list total in Label3.
+  Timer1->stop();
+  std::vector<std::string> paths;
+  for (const QString& name : names) paths.push_back(FileNameBytes(name));
+  MeasurePending_ += static_cast<int>(paths.size());
+  Measure_->Add(paths);
+  UpdateCapacity();
 }
 
-void TForm1::ShowListTotal() {
-  std::int64_t total = 0;
-  for (int i = 0; i < clBox->topLevelItemCount(); ++i)
-    total += clBox->topLevelItem(i)->text(lcSectors).toInt() + kGapSectorsPerTrack;
-  Label3->setText(MSFText(static_cast<std::int32_t>(std::min<std::int64_t>(total, INT32_MAX))));
+void TForm1::FileMeasuringStarted(const QString& name) {
+  Label2->setText(QStringLiteral(" Inserting ") + name);
+  UpdateCapacity();
 }
+
+void TForm1::FileMeasured(const TMeasureResult& result) {
+  // A result cancelled (Clear All) after the thread reported it.
+  if (result.Generation != Measure_->Generation()) return;
+  MeasurePending_ = std::max(MeasurePending_ - 1, 0);
+  const QString name = QFile::decodeName(QByteArray::fromStdString(result.Path));
+  if (result.Ok && !result.Tracks.empty()) {
+    InsertMeasured(result);
+    Label2->setText(QStringLiteral(" Inserting ") + name + QStringLiteral(" Done !!!"));
+  } else {
+    QString text = QStringLiteral(" Inserting ") + name + QStringLiteral(" Failed !!!");
+    // Why, for lists (a plain file that is not audio says no more).
+    if (result.IsList && !result.Problem.empty())
+      text += QStringLiteral(" (") + QString::fromStdString(result.Problem) + QLatin1Char(')');
+    Label2->setText(text);
+  }
+  UpdateCapacity();
+}
+
+void TForm1::InsertMeasured(const TMeasureResult& result) {
+  for (const TMeasuredEntry& entry : result.Tracks) AppendRow(KindCaption(entry.Measured.FileKind), entry);
+}
+
+std::int64_t TForm1::NeededSectors() const {
+  std::vector<TFillTrack> tracks;
+  const int pause = PauseBox->value();
+  for (int i = 0; i < clBox->topLevelItemCount(); ++i)
+    tracks.push_back({clBox->topLevelItem(i)->text(lcSectors).toInt(), pause});
+  return BurnSectors(tracks);
+}
+
+void TForm1::UpdateCapacity() {
+  const std::int64_t needed = NeededSectors();
+  // Label3 shows the list's total while no job runs (the form's MSF text),
+  // now counting what the burn writes.
+  if (!JobRunning_ && !Timer1->isActive())
+    Label3->setText(MSFText(static_cast<std::int32_t>(std::min<std::int64_t>(needed, INT32_MAX))));
+  const TDiscFill fill = FillOf(needed, FreeSectors_);
+  const std::int64_t capacity = std::max<std::int64_t>(fill.Capacity, 1);
+  CapacityBar->setRange(0, static_cast<int>(std::min<std::int64_t>(capacity, INT32_MAX)));
+  CapacityBar->setValue(static_cast<int>(std::min<std::int64_t>(fill.Needed, capacity)));
+  QString text = QString::fromStdString(FillText(fill));
+  const int tracks = clBox->topLevelItemCount();
+  text = QString::number(tracks) + (tracks == 1 ? QStringLiteral(" track, ") : QStringLiteral(" tracks, ")) + text;
+  if (MeasurePending_ > 0)
+    text += QStringLiteral("; measuring ") + QString::number(MeasurePending_) + QStringLiteral(" more");
+  CapacityBar->setFormat(text);
+  CapacityBar->setToolTip(
+      QStringLiteral("What the burn writes: every track at least four seconds, and the pause before each track "
+                     "after the first. ") +
+      (fill.DiscRead ? QStringLiteral("Compared with the free space of the disc in the drive.")
+                     : QStringLiteral("No disc was read: compared with a blank 74- or 80-minute CD-R.")));
+  CapacityBar->setProperty("over", !fill.Fits());
+  QPalette palette = QApplication::palette(CapacityBar);
+  if (!fill.Fits()) {
+    palette.setColor(QPalette::Highlight, QColor(0xc0, 0x1c, 0x28));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+  }
+  CapacityBar->setPalette(palette);
+}
+
+void TForm1::ShowListTotal() { UpdateCapacity(); }
 
 void TForm1::Delete1Click() {
+  if (JobRunning_) return;
   const QList<QTreeWidgetItem*> selected = clBox->selectedItems();
   if (!selected.isEmpty()) delete selected.front();
 }
 
-void TForm1::ClearAll1Click() { clBox->clear(); }
+void TForm1::ClearAll1Click() {
+  if (JobRunning_) return;
+  // Files still waiting to be measured go too.
+  Measure_->Cancel();
+  MeasurePending_ = 0;
+  clBox->clear();
+  UpdateCapacity();
+}
+
+void TForm1::MoveUp1Click() { MoveRow(-1); }
+void TForm1::MoveDown1Click() { MoveRow(1); }
+
+void TForm1::MoveRow(int by) {
+  if (JobRunning_) return;
+  QTreeWidgetItem* row = clBox->currentItem();
+  if (row == nullptr || !row->isSelected()) return;
+  const int from = clBox->indexOfTopLevelItem(row);
+  const int to = from + by;
+  if (from < 0 || to < 0 || to >= clBox->topLevelItemCount()) return;
+  clBox->takeTopLevelItem(from);
+  clBox->insertTopLevelItem(to, row);
+  clBox->setCurrentItem(row);
+  row->setSelected(true);
+  clBox->scrollToItem(row);
+}
 
 QString TForm1::FailureText(const QString& start, const QString& end) {
   QString text = start + QString::fromStdString(kacdb.GetErrorText()) + end;
@@ -544,28 +784,45 @@ void TForm1::ButtonCancelClick() {
 void TForm1::Button1Click() {
   Timer1->start();
   if (JobRunning_) return;
-  SetJobRunning(true, true);
-  // The component's list is filled afresh from the rows for every burn.
+  if (Measuring()) {
+    Label2->setText(QStringLiteral("Burn Not Started! (files are still being measured: wait until the list is complete)"));
+    return;
+  }
+  // The component's list is filled afresh from the rows for every burn,
+  // with the options as they stand.
   kacdb.ClearTracks();
+  kacdb.SetWriteSpeed(static_cast<std::uint16_t>(SpeedBox->currentData().toInt()));
+  kacdb.SetCloseDisc(CloseDiscBox->isChecked());
+  kacdb.SetTestWrite(SimulateBox->isChecked());
+  const auto pause = static_cast<std::uint16_t>(PauseBox->value());
+  int rows = 0;
   for (int i = 0; i < clBox->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = clBox->topLevelItem(i);
-    // A cue sheet's track: its file and part.
-    const bool part = row->data(lcName, kPathRole).isValid();
-    const QString path = part ? row->data(lcName, kPathRole).toString() : row->text(lcName);
+    const QString path = row->data(lcName, kPathRole).toString();
     if (path.trimmed().isEmpty()) break;
-    const std::int64_t start = part ? row->data(lcName, kStartRole).toLongLong() : 0;
-    const std::int64_t end = part ? row->data(lcName, kEndRole).toLongLong() : -1;
-    if (!kacdb.AddTrack(FileNameBytes(path), row->text(lcSectors).toInt(), kPauseSectors, start, end)) {
+    const std::int64_t start = row->data(lcName, kStartRole).toLongLong();
+    const std::int64_t end = row->data(lcName, kEndRole).toLongLong();
+    TFileStamp stamp;
+    stamp.Size = row->data(lcName, kStampSizeRole).toLongLong();
+    stamp.ModifiedNs = row->data(lcName, kStampTimeRole).toLongLong();
+    if (!kacdb.AddTrack(FileNameBytes(path), row->text(lcSectors).toInt(), pause, start, end, stamp)) {
       // Burning the list without this track would lose it silently.
       Label2->setText(FailureText(QStringLiteral("Burn Not Started! ("), QStringLiteral(": ") + path + ")"));
       kacdb.ClearTracks();
-      SetJobRunning(false);
       return;
     }
+    ++rows;
   }
   kacdb.SetCacheSize(kCacheBytes);
+  SetJobRunning(true, true);
+  BurnRows_ = rows;
+  EjectWhenDone_ = EjectBox->isChecked();
+  BurnFailed_ = false;
+  BurnClock_.start();
+  WritingSinceMs_ = -1;
   if (!kacdb.Burn()) {
     Label2->setText(FailureText(QStringLiteral("Burn Not Started! (")));
+    EjectWhenDone_ = false;
     SetJobRunning(false);
   }
 }
@@ -573,6 +830,24 @@ void TForm1::Button1Click() {
 void TForm1::Button2Click() {
   Timer1->start();
   if (JobRunning_) return;
+  // Say what the erase destroys before anything is sent.
+  const int index = lbDrives->currentIndex();
+  const QString drive = index >= 0 ? lbDrives->itemText(index).trimmed() : QStringLiteral("the drive");
+  const std::int32_t medium = kacdb.GetMediumType();
+  QString what = medium > 0 ? QString::fromStdString(MediumTypeName(static_cast<std::uint8_t>(medium)))
+                            : QStringLiteral("disc");
+  QString question = QStringLiteral("Quick Erase the ") + what + QStringLiteral(" in ") + drive +
+                     QStringLiteral("?\n\nEvery track and session on it is destroyed; this cannot be undone.");
+  if (FreeSectors_ >= 0 && medium > 0)
+    question += QStringLiteral("\nIt has ") + MSText(FreeSectors_) + QStringLiteral(" (m:ss) free now.");
+  const bool agreed = ConfirmErase ? ConfirmErase(question)
+                                   : QMessageBox::question(this, QStringLiteral("Quick Erase"), question,
+                                                           QMessageBox::Yes | QMessageBox::No,
+                                                           QMessageBox::No) == QMessageBox::Yes;
+  if (!agreed) {
+    Label2->setText(QStringLiteral("Erase not started: nothing was changed"));
+    return;
+  }
   SetJobRunning(true);
   if (kacdb.Erase(true)) {
     Label2->setText(QStringLiteral("Erasing Disc"));
@@ -586,20 +861,51 @@ void TForm1::Button3Click() {
   if (JobRunning_) return;
   kacdb.SynchronizeCache(false);
   kacdb.EjectMedium(true);
+  FreeSectors_ = -1;  // no disc to compare with any more
+  UpdateCapacity();
 }
 
 void TForm1::Button4Click() {
   if (JobRunning_) return;
   kacdb.LoadMedium(true);
+  RefreshFreeSpace();
 }
 
 void TForm1::Label4Click() {
   if (JobRunning_) return;
   const std::int32_t free = kacdb.GetFreeSpace();
+  FreeSectors_ = free;
   if (free < 0)
     Label4->setText(QStringLiteral("Free Space : no disc could be read"));
   else
     Label4->setText(QStringLiteral("Free Space : ") + MSFText(free));
+  Label4->setToolTip(free < 0 ? QString()
+                              : MSText(free) + QStringLiteral(" (m:ss); the label reads minutes:seconds:frames"));
+  UpdateCapacity();
+}
+
+void TForm1::RefreshFreeSpace() {
+  if (JobRunning_) return;
+  // Quietly: Label4 keeps its text until it is clicked, or shows the new
+  // figure once it has shown one.
+  if (Label4->text() != QStringLiteral("Free Space : (Click Here)")) {
+    Label4Click();
+    return;
+  }
+  FreeSectors_ = kacdb.GetFreeSpace();
+  kacdb.TakeLastError();  // no disc is no error here
+  UpdateCapacity();
+}
+
+void TForm1::FillSpeeds() {
+  const QVariant chosen = SpeedBox->currentData();
+  QSignalBlocker quiet(SpeedBox);
+  SpeedBox->clear();
+  SpeedBox->addItem(QStringLiteral("Fastest"), 0);
+  for (const std::uint16_t x : kacdb.GetWriteSpeeds())
+    SpeedBox->addItem(QString::number(x) + QLatin1Char('x'), static_cast<int>(x));
+  const int again = SpeedBox->findData(chosen);
+  SpeedBox->setCurrentIndex(again >= 0 ? again : 0);
 }
 
 void TForm1::Timer1Timer() {
@@ -618,8 +924,62 @@ void TForm1::Timer1Timer() {
   // A range of 0..0 would turn the bar into a busy indicator.
   PB->setMaximum(std::max(total, 1));
   PB->setValue(std::clamp(written, 0, std::max(total, 1)));
+  if (JobRunning_ && Burning_) ShowBurnProgress();
 
   if (JobEndPending_ && !kacdb.IsBusy()) SetJobRunning(false);
+}
+
+void TForm1::ShowBurnProgress() {
+  const std::int32_t total = kacdb.GetTotalSectors();
+  const std::int32_t written = kacdb.GetSectorsWritten();
+  const int track = kacdb.GetCurrentTrack();
+  HighlightTrack(track);
+  const qint64 now = BurnClock_.isValid() ? BurnClock_.elapsed() : 0;
+  if (WritingSinceMs_ < 0 && written > 0) {
+    WritingSinceMs_ = now;
+    WritingSinceSectors_ = written;
+  }
+  QString text = QStringLiteral("Track ") + QString::number(std::max(track, 1)) + QStringLiteral(" of ") +
+                 QString::number(BurnRows_) + QStringLiteral(" - ") +
+                 QString::fromStdString(SecondsText(now / 1000)) + QStringLiteral(" elapsed");
+  // Speed and time left from the writing so far.
+  if (WritingSinceMs_ >= 0 && now - WritingSinceMs_ >= 1000 && written > WritingSinceSectors_) {
+    const double perSecond = (written - WritingSinceSectors_) * 1000.0 / static_cast<double>(now - WritingSinceMs_);
+    const auto left = static_cast<std::int64_t>((total - written) / std::max(perSecond, 1.0));
+    text += QStringLiteral(", ") + QString::fromStdString(SecondsText(left)) + QStringLiteral(" left (m:ss) - ") +
+            QString::number(perSecond / kSectorsPerSecond, 'f', 1) + QStringLiteral("x");
+  } else {
+    text += QStringLiteral(" (m:ss)");
+  }
+  PB->setFormat(text);
+  PB->setTextVisible(true);
+  // The drive buffer's fill, as the drive last reported it.
+  const std::uint32_t length = kacdb.GetBufferLength();
+  const std::uint32_t free = kacdb.GetBufferFree();
+  if (length > 0) {
+    ProgressBar1->setMaximum(100);
+    ProgressBar1->setValue(static_cast<int>((std::uint64_t{length - std::min(free, length)} * 100) / length));
+    ProgressBar1->setFormat(QStringLiteral("Buffer %p%"));
+    ProgressBar1->setTextVisible(true);
+  }
+}
+
+void TForm1::HighlightTrack(int track) {
+  if (track == HighlightedTrack_) return;
+  auto paint = [this](int number, bool on) {
+    QTreeWidgetItem* row = clBox->topLevelItem(number - 1);
+    if (row == nullptr) return;
+    for (int column = 0; column < clBox->columnCount(); ++column) {
+      QFont font = row->font(column);
+      font.setBold(on);
+      row->setFont(column, font);
+      row->setBackground(column, on ? clBox->palette().brush(QPalette::AlternateBase) : QBrush());
+    }
+    if (on) clBox->scrollToItem(row);
+  };
+  if (HighlightedTrack_ > 0) paint(HighlightedTrack_, false);
+  HighlightedTrack_ = track;
+  if (track > 0 && track <= BurnRows_) paint(track, true);
 }
 
 void TForm1::kacdbWriteDone(TKAudioCDBurner* Sender, std::uint16_t Id, bool WithError) {
@@ -629,9 +989,17 @@ void TForm1::kacdbWriteDone(TKAudioCDBurner* Sender, std::uint16_t Id, bool With
     Label2->setText(FailureText(QStringLiteral("Write Done Failed! (")));
   else
     Label2->setText(QStringLiteral("Write Done!"));
+  BurnFailed_ = WithError;
   // What the burn left on the disc.
-  Label2->setToolTip(QString::fromStdString(kacdb.GetDiscState()));
+  const QString state = QString::fromStdString(kacdb.GetDiscState());
+  Label2->setToolTip(state);
   ButtonCancel->setEnabled(false);
+  const QString summary = WithError ? QStringLiteral("Burn failed") : QStringLiteral("Burn finished");
+  QString body = WithError ? Label2->text() : QStringLiteral("Written in ") +
+                                                  QString::fromStdString(SecondsText(BurnClock_.elapsed() / 1000)) +
+                                                  QStringLiteral(" (m:ss)");
+  if (!state.isEmpty()) body += QStringLiteral(": ") + state;
+  if (Notify) Notify(summary, body);
   JobEnded();
 }
 
@@ -646,13 +1014,43 @@ void TForm1::kacdbEraseDone(TKAudioCDBurner* Sender, std::uint16_t Id, bool With
 }
 
 void TForm1::SetJobRunning(bool running, bool burning) {
+  const bool ended = JobRunning_ && !running;
+  const bool wasBurning = Burning_;
   JobRunning_ = running;
   JobEndPending_ = false;
+  if (running) Burning_ = burning;
   ButtonCancel->setEnabled(running && burning);
   for (QWidget* control : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2),
                            static_cast<QWidget*>(Button3), static_cast<QWidget*>(Button4),
-                           static_cast<QWidget*>(Label4), static_cast<QWidget*>(lbDrives)})
+                           static_cast<QWidget*>(Label4), static_cast<QWidget*>(lbDrives),
+                           static_cast<QWidget*>(OptionsPanel)})
     control->setEnabled(!running);
+  LockList(running);
+  if (ended) {
+    Burning_ = false;
+    if (wasBurning) JobFinished();
+    else RefreshFreeSpace();
+  }
+}
+
+void TForm1::JobFinished() {
+  HighlightTrack(0);
+  PB->setTextVisible(false);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(false);
+  if (EjectWhenDone_ && !BurnFailed_) {
+    EjectWhenDone_ = false;
+    kacdb.EjectMedium(true);
+    FreeSectors_ = -1;
+    UpdateCapacity();
+    return;
+  }
+  RefreshFreeSpace();
+}
+
+void TForm1::LockList(bool locked) {
+  for (QAction* action : {Add1, Delete1, ClearAll1, MoveUp1, MoveDown1}) action->setEnabled(!locked);
+  clBox->setDragDropMode(locked ? QAbstractItemView::NoDragDrop : QAbstractItemView::InternalMove);
 }
 
 void TForm1::JobEnded() {

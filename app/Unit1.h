@@ -10,9 +10,22 @@
 // The list view and the component's track list are separate: Burn fills the
 // component's list afresh from the rows each time it is pressed.
 //
+// Files are measured on a thread of the window's (TMeasureThread), so the
+// list stays usable while many files are decoded; each row appears when its
+// file has been measured, in the order the files were given. The list shows
+// each track's title and artist from its tags (the file name without them),
+// the full path in a tooltip; rows can be reordered by dragging them or with
+// Ctrl+Up / Ctrl+Down. Below the list a bar shows how much of the disc the
+// burn will fill (TDiscFill: pauses and the four-second minimum counted) and
+// the burn options (pause, speed, closing the disc, ejecting it).
+//
 // While a burn or an erase runs, every control that would send a drive
-// command or change the component's track list is disabled, and the window
-// refuses to close; adding, dropping and removing rows stays possible.
+// command or change the list is disabled (the list is locked: no adding,
+// dropping, removing or reordering), and the window refuses to close. The
+// track being written is highlighted; the progress bar names the track,
+// elapsed and remaining time and the write speed, the second bar the drive
+// buffer's fill. A desktop notification reports the end of a burn, and the
+// free space is read again.
 //
 // Controls and handlers are public, as on a designer form, so that tests can
 // drive the window as a user would.
@@ -34,11 +47,16 @@
 #include <QStringList>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QSpinBox>
+#include <memory>
 #include <QWidget>
 
 #include "app/cvExDDPro.h"
 #include "burner/cvAudioCDBurner.h"
+#include "burner/cvMeasureThread.h"
 
 namespace cv {
 
@@ -75,8 +93,24 @@ class TForm1 : public QWidget {
   void kacdbWriteDone(TKAudioCDBurner* Sender, std::uint16_t Id, bool WithError);
   void kacdbEraseDone(TKAudioCDBurner* Sender, std::uint16_t Id, bool WithError);
 
+  // Ours: moves the selected row one place up or down (Ctrl+Up, Ctrl+Down).
+  void MoveUp1Click();
+  void MoveDown1Click();
+
   // Adds files as a drop of them would (the files named on the command line).
+  // They are measured on the window's measuring thread; the rows appear as
+  // the results come in.
   void AddDroppedFiles(const QStringList& names);
+  // True while files wait to be measured or are being measured.
+  bool Measuring() const;
+  // The file a row burns (the "Name" column shows its title).
+  QString RowPath(int row) const;
+
+  // Sectors the burn of the rows will write (pauses and the four-second
+  // minimum counted), and the free space it is compared with (-1: no disc
+  // read, the list is compared with 74- and 80-minute blanks).
+  std::int64_t NeededSectors() const;
+  std::int32_t KnownFreeSectors() const { return FreeSectors_; }
 
   // The file dialog's filter as the window built it on show, in the
   // "description|mask|description|mask..." form; od shows the same entries.
@@ -89,6 +123,11 @@ class TForm1 : public QWidget {
   // Asks the user whether to stop the running burn (a question box by
   // default; tests answer it themselves).
   std::function<bool()> ConfirmCancel;
+  // Asks the user whether to erase, with the text saying what is lost.
+  std::function<bool(const QString& question)> ConfirmErase;
+  // Shows a desktop notification (the desktop's notification service by
+  // default; tests catch them).
+  std::function<void(const QString& summary, const QString& body)> Notify;
 
   // The burner component and the drop receiver.
   TKAudioCDBurner kacdb;
@@ -118,6 +157,17 @@ class TForm1 : public QWidget {
   QAction* Delete1 = nullptr;
   QAction* ClearAll1 = nullptr;
   QFileDialog* od = nullptr;
+  // Ours: the list's reordering, the capacity bar and the burn options.
+  QAction* MoveUp1 = nullptr;
+  QAction* MoveDown1 = nullptr;
+  QProgressBar* CapacityBar = nullptr;
+  QFrame* OptionsPanel = nullptr;
+  QComboBox* WriteModeBox = nullptr;
+  QSpinBox* PauseBox = nullptr;      // sectors before each track after the first
+  QComboBox* SpeedBox = nullptr;     // item data: speed in x, 0 = fastest
+  QCheckBox* CloseDiscBox = nullptr;
+  QCheckBox* SimulateBox = nullptr;  // Test Write: the drive writes nothing
+  QCheckBox* EjectBox = nullptr;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -126,14 +176,22 @@ class TForm1 : public QWidget {
 
  private:
   void CreateControls();
-  // Measures name and appends a row for it; answers whether a row was
-  // added (not when the file is not audio or cannot be read). showKind: the
-  // "Type" column names the kind found (dropped files), else stays empty.
-  // A playlist or cue sheet appends a row for each of its tracks, or none
-  // when the list is refused (ListProblem_ then says why).
-  bool InsertFile(const QString& name, bool showKind);
-  bool InsertList(const QString& name, bool showKind);
-  void AppendRow(const QString& caption, const QString& name, std::int32_t length);
+  void CreateOptions(QWidget* parent);
+  // A result of the measuring thread, on the GUI thread.
+  void FileMeasured(const TMeasureResult& result);
+  void FileMeasuringStarted(const QString& name);
+  void InsertMeasured(const TMeasureResult& result);
+  void UpdateCapacity();
+  void RefreshFreeSpace();
+  void FillSpeeds();
+  void MoveRow(int by);
+  void LockList(bool locked);
+  void ShowBurnProgress();
+  void HighlightTrack(int track);
+  void JobFinished();
+  // Appends a row for a measured track: the kind, its title, the MSF text
+  // of its length and the length; the path, range and stamp in its data.
+  void AppendRow(const QString& caption, const TMeasuredEntry& entry);
   void ShowListTotal();
   void SetJobRunning(bool running, bool burning = false);
   // Label2's text for a failure: the message with the component's error
@@ -143,9 +201,17 @@ class TForm1 : public QWidget {
   void WaitForBurnerIdle(int triesLeft);
 
   QString DialogFilter_;
-  QString ListProblem_;          // why the last list could not be inserted
-  QStringList PendingDrops_;     // dropped names not yet measured
-  bool InsertingDrops_ = false;  // AddDroppedFiles is measuring
+  std::unique_ptr<TMeasureThread> Measure_;
+  int MeasurePending_ = 0;          // paths handed over whose result has not been shown
+  std::int32_t FreeSectors_ = -1;   // free space last read, -1 unknown
+  int BurnRows_ = 0;                // rows the running burn took
+  int HighlightedTrack_ = 0;        // 1-based, 0 none
+  bool Burning_ = false;            // the running job is a burn
+  bool EjectWhenDone_ = false;      // the running burn ejects at its end
+  bool BurnFailed_ = false;
+  QElapsedTimer BurnClock_;         // from Burn
+  qint64 WritingSinceMs_ = -1;      // BurnClock_ when writing began
+  std::int32_t WritingSinceSectors_ = 0;
   bool Shown_ = false;
   bool JobRunning_ = false;
   bool JobEndPending_ = false;

@@ -14,6 +14,10 @@
  *   CORVID_BRIDGE_DIR     a directory of the bridge's own: the per-drive
  *                         lock file and the small sysfs/proc tree the
  *                         programs read; default the socket's directory
+ *   CORVID_BRIDGE_OPEN_ERROR  EACCES, EPERM or EBUSY: every open of the
+ *                         nodes fails so, as a node the user may not open
+ *                         or one another program holds would (to try a
+ *                         program's handling of such a drive)
  *
  * What it answers: open/openat (and their 64-bit and fortified entry
  * points) of the three node names open a real file (the lock file, so that
@@ -79,6 +83,7 @@ static struct TConn* gFds[kMaxFds];
 static int gReady;
 static int gEnabled;
 static int gSrIndex = -1, gSgIndex = -1;
+static int gOpenError; /* errno every open of a node fails with; 0: none */
 static char gSocket[108];
 static char gDir[PATH_MAX];
 static char gLock[PATH_MAX];
@@ -214,6 +219,11 @@ static void Configure(void) {
   const char* socketPath = getenv("CORVID_BRIDGE_SOCKET");
   if (!socketPath || !*socketPath || strlen(socketPath) >= sizeof gSocket) return;
   strcpy(gSocket, socketPath);
+
+  const char* openError = getenv("CORVID_BRIDGE_OPEN_ERROR");
+  if (openError && strcmp(openError, "EACCES") == 0) gOpenError = EACCES;
+  if (openError && strcmp(openError, "EPERM") == 0) gOpenError = EPERM;
+  if (openError && strcmp(openError, "EBUSY") == 0) gOpenError = EBUSY;
 
   gSrIndex = ParseIndex(getenv("CORVID_BRIDGE_NODE"), "/dev/sr");
   if (gSrIndex < 0) gSrIndex = FirstFree("/dev/sr");
@@ -372,6 +382,10 @@ static int OpenNode(const char* path, int flags) {
   TOpen realOpen = (TOpen)Real("open");
   TClose realClose = (TClose)Real("close");
   int access = flags & O_ACCMODE;
+  if (gOpenError != 0) {
+    errno = gOpenError;
+    return -1;
+  }
   int fd = realOpen(gLock, access | O_CREAT | (flags & (O_CLOEXEC | O_NONBLOCK)), 0666);
   if (fd < 0) return -1;
   if (fd >= kMaxFds) {

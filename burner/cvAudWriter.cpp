@@ -233,7 +233,6 @@ std::int32_t CloseSession(TSCSIDevice& Device, const TBurnTimings& Timings, std:
   auto discInfoAnswer = [&] { return PollAnswerOf(Device, Device.ReadDiscInformation(info, 42)); };
 
   TWritePage closing = Page;
-  closing.MultiSession = msNext;
   closing.AudioPauseLength = kDefaultPause;
 
   Device.CloseAfterCommand = true;
@@ -409,8 +408,12 @@ void TWriteThread::Execute(std::stop_token stop) {
   } else {
     Files_.SetStatus(bsClosingSession);
   }
+  // The disc stays appendable unless the burn succeeded and was asked to
+  // close it.
+  TWritePage closing = page;
+  closing.MultiSession = Files_.CloseDisc && !failed ? msNone : msNext;
   TSense refused;
-  const std::int32_t closeError = CloseSession(Device_, Hooks_.Timings, stop, page, &refused);
+  const std::int32_t closeError = CloseSession(Device_, Hooks_.Timings, stop, closing, &refused);
   const TDiscCheck check = CheckDisc(Device_);
   // A simulated burn writes nothing: the state says so, whatever was sent.
   if (page.TestWrite)
@@ -436,6 +439,9 @@ void TWriteThread::Execute(std::stop_token stop) {
   }
   Files_.WithError = failed || Files_.ErrorRaised.load() || !closed;
 
+  // The drive is free for other programs again (the close-out closed the
+  // node after its last command).
+  Device_.SetExclusive(false);
   RunDispatched(Hooks_, [this] { FireWriteDone(Files_); }, stop);
   if (Hooks_.Beep) Hooks_.Beep();
   Files_.SetStatus(bsIdle);

@@ -68,7 +68,8 @@ bool WriteSectorsRetried(TSCSIDevice& Device, std::uint32_t Lba, std::span<const
 // False when a write of the silence failed.
 bool FinishOpenTrack(TSCSIDevice& Device, const TBurnTimings& Timings, std::stop_token& Stop);
 
-// Closes the session: write parameters with multi-session 11b, SYNCHRONIZE
+// Closes the session: write parameters with Page's multi-session field (11b
+// leaves the disc appendable, 00b closes it), SYNCHRONIZE
 // CACHE, the bounded polls, CLOSE TRACK/SESSION (skipped when the session
 // holds nothing), the poll that waits for it, ALLOW MEDIUM REMOVAL, load,
 // REZERO UNIT and TEST UNIT READY. Answers 0 when every close command was

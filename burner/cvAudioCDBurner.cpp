@@ -1,6 +1,8 @@
 #include "burner/cvAudioCDBurner.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <cstring>
 #include <exception>
 
@@ -46,6 +48,12 @@ void TKAudioCDBurner::BeginOperation() {
   RefusalDetail.clear();
 }
 
+bool TKAudioCDBurner::NoteDriveProblem() {
+  if (Device->DriveProblem.empty()) return false;
+  SetError(beDriveUnavailable, Device->DriveProblem);
+  return true;
+}
+
 bool TKAudioCDBurner::RefuseWhenBusy() {
   BeginOperation();
   if (!IsBusy()) return false;
@@ -81,6 +89,53 @@ std::string TKAudioCDBurner::GetErrorDetail() const { return TakenDetail; }
 std::string TKAudioCDBurner::GetDiscState() const { return Files->GetDiscState(); }
 
 TFileStamp TKAudioCDBurner::GetLastFileStamp() const { return LastFileStamp; }
+
+bool TKAudioCDBurner::GetMeasuredStamp(const std::string& FileName, TFileStamp& Stamp) const {
+  const auto measured = MeasuredStamps.find(FileName);
+  if (measured == MeasuredStamps.end()) return false;
+  Stamp = measured->second;
+  return true;
+}
+
+std::vector<std::uint16_t> TKAudioCDBurner::GetWriteSpeeds() {
+  // Mode page 2Ah: the number of write speed descriptors in bytes 30-31,
+  // the descriptors from byte 32, four bytes each, the speed in kB/s in
+  // their last two (big-endian; ReadCapabilities leaves them as sent).
+  std::vector<std::uint16_t> speeds;
+  if (RefuseWhenBusy() || SelectedIndex < 0) return speeds;
+  // Read afresh: the list may depend on the disc, and a unit attention
+  // may have kept the page from being read when the drive was selected.
+  DriveReady(*Device);
+  Device->ReadCapabilities();
+  const auto& page = Device->Capabilities;
+  if ((page[0] & 0x3F) != 0x2A || page[1] < 30) return speeds;
+  const std::size_t pageEnd = std::min<std::size_t>(page.size(), std::size_t{page[1]} + 2);
+  const std::size_t count = ReadBE16(page, 30);
+  for (std::size_t i = 0; i < count && 32 + 4 * i + 4 <= pageEnd; ++i) {
+    const std::uint16_t kbps = ReadBE16(page, 32 + 4 * i + 2);
+    if (kbps == 0) continue;
+    const auto x = static_cast<std::uint16_t>((kbps * 10 + 882) / 1764);  // nearest multiple of 176.4
+    if (x != 0 && std::find(speeds.begin(), speeds.end(), x) == speeds.end()) speeds.push_back(x);
+  }
+  std::sort(speeds.begin(), speeds.end(), std::greater<>());
+  return speeds;
+}
+
+bool TKAudioCDBurner::SetWriteSpeed(std::uint16_t SpeedX) {
+  if (RefuseWhenBusy()) return false;
+  Device->WriteSpeed = static_cast<std::uint8_t>(std::min<std::uint16_t>(SpeedX, 255));
+  return true;
+}
+
+std::uint16_t TKAudioCDBurner::GetWriteSpeed() const { return Device->WriteSpeed; }
+
+bool TKAudioCDBurner::SetCloseDisc(bool Close) {
+  if (RefuseWhenBusy()) return false;
+  Files->CloseDisc = Close;
+  return true;
+}
+
+bool TKAudioCDBurner::GetCloseDisc() const { return Files->CloseDisc; }
 
 std::uint8_t TKAudioCDBurner::GetDeviceCount() const { return static_cast<std::uint8_t>(DeviceNames.size()); }
 
@@ -144,12 +199,16 @@ std::int64_t TKAudioCDBurner::GetLastFileSamples() const { return LastFileSample
 
 bool TKAudioCDBurner::EjectMedium(bool Immediate) {
   if (RefuseWhenBusy()) return false;
-  return Device->EjectMedium(Immediate);
+  const bool done = Device->EjectMedium(Immediate);
+  if (!done) NoteDriveProblem();
+  return done;
 }
 
 bool TKAudioCDBurner::LoadMedium(bool Immediate) {
   if (RefuseWhenBusy()) return false;
-  return Device->LoadMedium(Immediate);
+  const bool done = Device->LoadMedium(Immediate);
+  if (!done) NoteDriveProblem();
+  return done;
 }
 
 void TKAudioCDBurner::FindDevices() {
@@ -158,13 +217,17 @@ void TKAudioCDBurner::FindDevices() {
   SelectedIndex = -1;
   DeviceNames.clear();
   DevicePaths.clear();
+  UnopenedDrives.clear();
   const std::uint16_t count = Device->GetDeviceCount();
   for (std::uint16_t i = 0; i < count && i < Device->Devices.size(); ++i) {
     const char* name = Device->GetDeviceName(static_cast<std::uint8_t>(i));
     DeviceNames.emplace_back(name ? name : "");
     DevicePaths.emplace_back(Device->Devices[i].Path);
   }
+  for (const TUnopenedNode& node : Device->Unopened) UnopenedDrives.push_back(node.Text);
 }
+
+std::vector<std::string> TKAudioCDBurner::GetUnopenedDrives() const { return UnopenedDrives; }
 
 bool TKAudioCDBurner::ClearTracks() {
   if (RefuseWhenBusy()) return false;
@@ -182,7 +245,18 @@ bool TKAudioCDBurner::Burn() {
     Refusal = 0;
     if (handler) handler(sender, id, withError);
   };
-  if (WriteMode != TWriteMode::SessionAtOnce) return StartBurn(*Files, *Device, this, std::move(done), *Hooks);
+  // The drive is this process's alone for the burn (the write thread lets
+  // it go at its end).
+  Device->SetExclusive(true);
+  auto refused = [this] {
+    Device->SetExclusive(false);
+    if (NoteDriveProblem()) Files->ErrorCode = beNone;
+    return false;
+  };
+  if (WriteMode != TWriteMode::SessionAtOnce) {
+    if (StartBurn(*Files, *Device, this, std::move(done), *Hooks)) return true;
+    return refused();
+  }
 
   BurnNotes.clear();
   if (StartSAOBurn(*Files, *Device, this, done, *Hooks, *SAOOptions, BurnNotes)) return true;
@@ -194,13 +268,14 @@ bool TKAudioCDBurner::Burn() {
   const std::int32_t code = Files->ErrorCode.load();
   if ((code != beSAOUnsupported && code != beCueSheetRefused) || !SAOOptions->FallBackToTrackAtOnce ||
       (SAOOptions->TestWrite && !Files->WritePage.TestWrite))
-    return false;
+    return refused();
   BurnNotes.clear();  // notes about the texts and codes that the disc now will not carry
   BurnNotes.push_back(std::string(code == beSAOUnsupported ? "the drive cannot write Session-At-Once"
                                                             : "the drive refused every form of the disc layout") +
                       ": the disc is written Track-At-Once instead (joins are not gapless; no CD-TEXT, ISRC "
                       "or MCN)");
-  return StartBurn(*Files, *Device, this, std::move(done), *Hooks);
+  if (StartBurn(*Files, *Device, this, std::move(done), *Hooks)) return true;
+  return refused();
 }
 
 void TKAudioCDBurner::SetWriteMode(TWriteMode Mode, const TSAOOptions& Options) {
@@ -223,7 +298,11 @@ bool TKAudioCDBurner::Erase(bool Quick) {
     Refusal = 0;
     if (handler) handler(sender, id, withError);
   };
-  return StartErase(*Device, Quick, this, std::move(done), *EraseJob, *Hooks);
+  Device->SetExclusive(true);
+  if (StartErase(*Device, Quick, this, std::move(done), *EraseJob, *Hooks)) return true;
+  Device->SetExclusive(false);
+  if (NoteDriveProblem()) EraseJob->ErrorCode = beNone;
+  return false;
 }
 
 std::uint8_t TKAudioCDBurner::GetStatus() const {
@@ -281,6 +360,11 @@ bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthS
   return AddTrackStamped(FileName, LengthSectors, PauseSectors, StartSample, EndSample, stamp);
 }
 
+bool TKAudioCDBurner::AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
+                               std::int64_t StartSample, std::int64_t EndSample, const TFileStamp& Stamp) {
+  return AddTrackStamped(FileName, LengthSectors, PauseSectors, StartSample, EndSample, &Stamp);
+}
+
 bool TKAudioCDBurner::AddTrackStamped(const std::string& FileName, std::int32_t LengthSectors,
                                       std::uint16_t PauseSectors, std::int64_t StartSample, std::int64_t EndSample,
                                       const TFileStamp* Stamp) {
@@ -311,7 +395,9 @@ std::int32_t TKAudioCDBurner::GetFreeSpace() {
     return -1;
   }
   DriveReady(*Device);  // takes a pending unit attention
-  return cv::GetFreeSpace(*Device);
+  const std::int32_t sectors = cv::GetFreeSpace(*Device);
+  if (sectors < 0) NoteDriveProblem();
+  return sectors;
 }
 
 std::int32_t TKAudioCDBurner::GetTotalSectors() const { return Files->TotalSectors; }
@@ -346,7 +432,10 @@ std::int32_t TKAudioCDBurner::GetMediumType() {
     return -1;
   }
   DriveReady(*Device);
-  return Device->GetMediumType();
+  const TMediumType medium = Device->GetMediumType();
+  // "None" from a drive that could not be reached is no answer.
+  if (medium == mtNone && NoteDriveProblem()) return -1;
+  return medium;
 }
 
 std::uint32_t TKAudioCDBurner::GetBufferLength() const { return Files->BufferLength.load(); }

@@ -146,6 +146,29 @@ class TKAudioCDBurner {
   std::string GetDiscState() const;
   // Size and modification time of the file last measured by GetFileLength.
   TFileStamp GetLastFileStamp() const;
+  // The stamp GetFileLength recorded for FileName; false when it has not
+  // measured that name.
+  bool GetMeasuredStamp(const std::string& FileName, TFileStamp& Stamp) const;
+  //     AddTrack for a part of a file with the stamp of its measurement (a
+  //     file measured by another component, on another thread).
+  bool AddTrack(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
+                std::int64_t StartSample, std::int64_t EndSample, const TFileStamp& Stamp);
+
+  // Burn options, set while idle and kept until changed:
+  // The write speeds the selected drive lists (mode page 2Ah), in multiples
+  // of 176.4 kB/s ("x"), fastest first, no repeats; empty when it lists none
+  // (or while busy). Asks the drive.
+  std::vector<std::uint16_t> GetWriteSpeeds();
+  // The speed the next burn asks for with SET CD SPEED, in x; 0 (the
+  // default) asks for the drive's fastest. The drive may round it. False
+  // while busy.
+  bool SetWriteSpeed(std::uint16_t SpeedX);
+  std::uint16_t GetWriteSpeed() const;
+  // True: a Track-At-Once burn that succeeds closes the disc (no session
+  // can be added); false (the default): the disc stays appendable. A burn
+  // that fails or is cancelled always leaves it appendable. False while busy.
+  bool SetCloseDisc(bool Close);
+  bool GetCloseDisc() const;
 
   // Runs completion events on the GUI thread (see TDispatcher). Without one
   // the events run on the worker thread that raises them. Set while idle.
@@ -169,6 +192,9 @@ class TKAudioCDBurner {
   // The node path of drive Index ("/dev/sr0", or "virtual" for the virtual
   // recorder); empty when Index is out of range.
   std::string GetDevicePath(std::uint8_t Index) const;
+  // The drive nodes the last FindDevices found but could not open, each as
+  // "<path>: <why>" (permission denied, in use by pid N); not in the list.
+  std::vector<std::string> GetUnopenedDrives() const;
   // Index of the selected drive, -1 before SelectDevice.
   std::int32_t GetSelectedDevice() const;
   // Medium code of the inserted disc (0 none; see MediumTypeName), or -1
@@ -199,6 +225,10 @@ class TKAudioCDBurner {
   void BeginOperation();
   // BeginOperation, then refuses (beBusy) while a worker runs.
   bool RefuseWhenBusy();
+  // After a drive operation failed: when the drive could not be reached (its
+  // node would not open, another program holds it), the refusal
+  // beDriveUnavailable with the device's words for why. True then.
+  bool NoteDriveProblem();
 
   std::unique_ptr<TAudioFiles> Files;      // the burn record
   std::unique_ptr<TSCSIDevice> Device;     // the device object
@@ -219,6 +249,7 @@ class TKAudioCDBurner {
   std::unique_ptr<TSAOOptions> SAOOptions;
   std::vector<std::string> BurnNotes;      // written by Burn on the component's thread
   std::vector<std::string> DevicePaths;
+  std::vector<std::string> UnopenedDrives;
 };
 
 }  // namespace cv

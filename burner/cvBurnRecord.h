@@ -77,6 +77,8 @@ struct TAudioFiles {
   std::atomic<std::uint8_t> CachePriority{0};  // band the cache thread asked for
   std::atomic<int> CacheNice{0};               // nice value in force on the cache thread
   std::int32_t TotalSectors = 0;
+  // Set while idle: a burn that succeeds closes the disc (no next session).
+  bool CloseDisc = false;
   // The page 05h every audio writer starts from (Test Write for a simulated
   // burn). Changed only on the component's thread while no burn runs;
   // ClearTracks keeps it.

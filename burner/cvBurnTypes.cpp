@@ -46,6 +46,7 @@ std::string GetBurnErrorText(std::int32_t code) {
     case beSAONeedsBlankDisc: return "SESSION-AT-ONCE NEEDS A BLANK CD-R/CD-RW";
     case beSAOUnsupported: return "DRIVE CANNOT WRITE SESSION-AT-ONCE";
     case beCueSheetRefused: return "DRIVE REFUSED THE DISC LAYOUT (CUE SHEET)";
+    case beDriveUnavailable: return "DRIVE CANNOT BE OPENED OR IS IN USE";
     default: {
       char text[32];
       std::snprintf(text, sizeof text, "DEVICE ERROR %d", static_cast<int>(code));

@@ -60,10 +60,11 @@ enum TBurnError : std::int32_t {
   beDiscOpen = 19,            // "LAST SESSION ON THE DISC IS OPEN OR DAMAGED: ERASE THE CD-RW OR USE A NEW CD-R"
   beCloseRunning = 20,        // "THE DISC IS BEING CLOSED: THIS MUST FINISH"
   beNothingToCancel = 21,     // "NO BURN TO CANCEL"
+  beDriveUnavailable = 22,    // "DRIVE CANNOT BE OPENED OR IS IN USE" (the detail says why)
   // Session-At-Once: refusals before anything is written.
-  beSAONeedsBlankDisc = 22,   // "SESSION-AT-ONCE NEEDS A BLANK CD-R/CD-RW"
-  beSAOUnsupported = 23,      // "DRIVE CANNOT WRITE SESSION-AT-ONCE"
-  beCueSheetRefused = 24,     // "DRIVE REFUSED THE DISC LAYOUT (CUE SHEET)"
+  beSAONeedsBlankDisc = 23,   // "SESSION-AT-ONCE NEEDS A BLANK CD-R/CD-RW"
+  beSAOUnsupported = 24,      // "DRIVE CANNOT WRITE SESSION-AT-ONCE"
+  beCueSheetRefused = 25,     // "DRIVE REFUSED THE DISC LAYOUT (CUE SHEET)"
 };
 
 // The fixed message of an error code (table above; codes 256 and up and any

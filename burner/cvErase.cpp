@@ -119,6 +119,7 @@ void TEraseThread::Execute(std::stop_token stop) {
   else if (medium == mtDVDRAM) ok = FormatRAM(stop);
   else ok = Blank(stop, medium);
 
+  Device_.SetExclusive(false);  // the drive is free for other programs again
   Device_.EraseStatus = bsIdle;
   if (Hooks_.StatusObserver) Hooks_.StatusObserver(bsIdle);
   WithError = !ok;

@@ -451,6 +451,8 @@ void TSAOWriteThread::Execute(std::stop_token stop) {
   }
   Feed_.reset();
   Files_.WithError = failed || Files_.ErrorRaised.load() || !closed;
+  // The drive is free for other programs again.
+  Device_.SetExclusive(false);
   RunDispatched(Hooks_, [this] { FireWriteDone(Files_); }, stop);
   if (Hooks_.Beep) Hooks_.Beep();
   Files_.SetStatus(bsIdle);

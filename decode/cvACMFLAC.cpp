@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "decode/cvACMPCM.h"
+#include "formats/cvFLACfile.h"
 
 namespace cv {
 namespace {
 
 constexpr uint16_t kTags[] = {WAVE_FORMAT_FLAC};
-constexpr size_t kStreamInfoSize = 34;
+constexpr size_t kStreamInfoSize = kFLACStreamInfoSize;
 
 struct TDecoderDeleter {
   void operator()(FLAC__StreamDecoder* d) const noexcept { FLAC__stream_decoder_delete(d); }
@@ -174,10 +175,12 @@ class TFLACCodec final : public TACMCodec {
   // stream may have (STREAMINFO's maximum frame size, or a verbatim frame of
   // its largest block), plus libFLAC's read-ahead.
   static size_t HoldBackFor(const std::vector<uint8_t>& si) {
-    const uint64_t maxBlock = (uint64_t(si[2]) << 8) | si[3];
-    const uint64_t maxFrame = (uint64_t(si[7]) << 16) | (uint64_t(si[8]) << 8) | si[9];
-    const uint64_t channels = ((si[12] >> 1) & 0x07) + 1;
-    const uint64_t bits = (((si[12] & 0x01) << 4) | (si[13] >> 4)) + 1;
+    TFLACStreamInfo info;
+    ReadFLACStreamInfo(si, &info);  // si holds the whole block (checked by Bodied)
+    const uint64_t maxBlock = info.MaxBlockSize;
+    const uint64_t maxFrame = info.MaxFrameSize;
+    const uint64_t channels = info.ChannelCount;
+    const uint64_t bits = info.BitsPerSample;
     uint64_t verbatim = std::max<uint64_t>(maxBlock, 4608) * channels * (bits + 1) / 8 + 1024;
     uint64_t frame = std::max(maxFrame, verbatim);
     return size_t(std::min<uint64_t>(2 * frame + (64u << 10), 16u << 20));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decode/cvACMPCM.h"
+#include "formats/cvOpusFile.h"
 
 namespace cv {
 namespace {
@@ -24,8 +25,6 @@ constexpr uint64_t kMaxHeld = kOpusRate;
 struct TOpusDeleter {
   void operator()(OpusMSDecoder* d) const noexcept { opus_multistream_decoder_destroy(d); }
 };
-
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 class TOpusCodec final : public TACMCodec {
  public:
@@ -150,21 +149,13 @@ class TOpusCodec final : public TACMCodec {
   // gain (Q7.8 dB), mapping family, and for families other than 0 the
   // stream count, coupled count and channel mapping.
   bool ReadHead(const uint8_t* p, size_t size) {
-    if (size < 19 || std::memcmp(p, "OpusHead", 8) != 0 || (p[8] & 0xF0) != 0) return false;
-    const int channels = p[9];
-    const int family = p[18];
-    PreSkip = Le16(p + 10);
-    const auto gain = static_cast<int16_t>(Le16(p + 16));
-    int streams = 1, coupled = channels - 1;
-    unsigned char mapping[255] = {0, 1};
-    if (family == 0) {
-      if (channels < 1 || channels > 2) return false;
-    } else {
-      if (size < size_t(21 + channels) || channels < 1) return false;
-      streams = p[19];
-      coupled = p[20];
-      std::memcpy(mapping, p + 21, size_t(channels));
-    }
+    TOpusHead head;
+    if (!ReadOpusHead({p, size}, &head)) return false;
+    const int channels = head.ChannelCount;
+    PreSkip = head.PreSkip;
+    const int16_t gain = head.OutputGain;
+    const int streams = head.StreamCount, coupled = head.CoupledCount;
+    const unsigned char* mapping = head.Mapping.data();
     // The layer takes one or two channels.
     if (channels > 2) return false;
     int error = OPUS_OK;

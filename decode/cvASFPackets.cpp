@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "device/cvByteReader.h"
+
 namespace cv {
 namespace {
 
@@ -40,52 +42,27 @@ constexpr TGuid kExtendedContentEncryption = Guid("298AE614-2622-4C17-B935-DAE07
 static_assert(kHeaderObject[0] == 0x30 && kHeaderObject[3] == 0x75 && kHeaderObject[4] == 0x8E &&
               kHeaderObject[6] == 0xCF && kHeaderObject[8] == 0xA6 && kHeaderObject[15] == 0x6C);
 
-// Bounds-checked little-endian reads over a byte view. A read past the end
-// yields 0 and marks the reader bad; callers test Ok() before using values.
-class TReader {
+// The shared bounds-checked cursor (device/cvByteReader.h) with the ASF
+// field forms on top: a read past the end yields 0 and marks the reader
+// bad; callers test Ok() before using values.
+class TReader : public TByteReader {
  public:
-  explicit TReader(std::span<const uint8_t> bytes, size_t at = 0) : Bytes(bytes), Pos(at) {}
-  bool Ok() const { return Good; }
-  size_t Pos_() const { return Pos; }
-  size_t Left() const { return Good && Pos <= Bytes.size() ? Bytes.size() - Pos : 0; }
-  uint64_t Get(size_t width) {
-    if (!Good || width > Left()) {
-      Good = false;
-      return 0;
-    }
-    uint64_t v = 0;
-    for (size_t i = 0; i < width; ++i) v |= uint64_t(Bytes[Pos + i]) << (8 * i);
-    Pos += width;
-    return v;
-  }
-  uint8_t U8() { return uint8_t(Get(1)); }
-  uint16_t U16() { return uint16_t(Get(2)); }
-  uint32_t U32() { return uint32_t(Get(4)); }
-  uint64_t U64() { return Get(8); }
+  using TByteReader::TByteReader;
+  size_t Pos_() const { return Pos(); }
+  uint16_t U16() { return LE16(); }
+  uint32_t U32() { return LE32(); }
+  uint64_t U64() { return LE64(); }
   // A field whose width is given by a 2-bit length type: 0 absent, 1 byte,
   // 2 word, 3 double word.
   uint32_t ByType(unsigned type) {
     static constexpr size_t widths[4] = {0, 1, 2, 4};
-    return uint32_t(Get(widths[type & 3]));
+    return uint32_t(LE(widths[type & 3]));
   }
-  std::span<const uint8_t> Take(size_t n) {
-    if (!Good || n > Left()) {
-      Good = false;
-      return {};
-    }
-    auto s = Bytes.subspan(Pos, n);
-    Pos += n;
-    return s;
-  }
+  std::span<const uint8_t> Take(size_t n) { return Bytes(n); }
   bool Guid(const TGuid& g) {
-    auto s = Take(16);
-    return Good && std::equal(s.begin(), s.end(), g.begin());
+    auto s = Bytes(16);
+    return Ok() && std::equal(s.begin(), s.end(), g.begin());
   }
-
- private:
-  std::span<const uint8_t> Bytes;
-  size_t Pos;
-  bool Good = true;
 };
 
 bool IsGuid(std::span<const uint8_t> bytes, const TGuid& g) {

@@ -10,7 +10,11 @@
 #include <mutex>
 
 #include "decode/cvACMMP3.h"
+#include "decode/cvACMPCM.h"
+#include "device/cvByteReader.h"
 #include "device/cvIOError.h"
+#include "formats/cvMPEGFrames.h"
+#include "formats/cvOggPages.h"
 #include "formats/cvTagText.h"
 
 namespace cv {
@@ -45,6 +49,9 @@ TAudioFile::~TAudioFile() {
   MP3File.reset();
   OGGFile.reset();
   WAVFile.reset();
+  FLACFile.reset();
+  OpusFile.reset();
+  AIFFFile.reset();
   CloseDecoding();
   M4AFile.reset();
 }
@@ -55,13 +62,31 @@ void TAudioFile::Identify() {
     EstimatedLength = sectors > 0 ? static_cast<uint32_t>(sectors) : 0;
   };
 
-  // MP4 first: "ftyp" at the start belongs to no other kind. An MP4 file
-  // without a decodable sound track (a video, another codec) is not tried
-  // further: a chance MP3 frame in it is no audio.
+  // The later kinds: a signature decides. A file with the signature that
+  // its reader refuses is not tried further: a chance MP3 frame in it is no
+  // audio.
+  FLACFile = std::make_unique<TFLACfile>();
+  if (FLACFile->ReadFileInfo(FileName)) {
+    if (FLACFile->Valid) return accept(afFLAC, FLACFile->DurationSectors());
+    FileKind = afNone;
+    return;
+  }
+  OpusFile = std::make_unique<TOpusFile>();
+  if (OpusFile->ReadFileInfo(FileName)) {
+    if (OpusFile->Valid) return accept(afOpus, OpusFile->DurationSectors());
+    FileKind = afNone;
+    return;
+  }
   M4AFile = std::make_unique<TMP4File>();
   M4AFile->ReadFileInfo(FileName);
   if (M4AFile->Valid) return accept(afM4A, M4AFile->DurationSectors());
   if (M4AFile->HasFtyp) {
+    FileKind = afNone;
+    return;
+  }
+  AIFFFile = std::make_unique<TAIFFfile>();
+  if (AIFFFile->ReadFileInfo(FileName)) {
+    if (AIFFFile->Valid) return accept(afAIFF, AIFFFile->DurationSectors());
     FileKind = afNone;
     return;
   }
@@ -102,16 +127,11 @@ constexpr int32_t kBlockOGG = 2048;
 constexpr int32_t kBlockWMA = 2352;
 constexpr int32_t kBlockWAV = 1000;
 constexpr int32_t kBlockM4A = 2048;
+constexpr int32_t kBlockFLAC = 4096;
 
 constexpr uint32_t kSectorBytes = 2352;
-
-void Put16(std::span<uint8_t> b, size_t at, uint16_t v) {
-  b[at] = uint8_t(v);
-  b[at + 1] = uint8_t(v >> 8);
-}
-void Put32(std::span<uint8_t> b, size_t at, uint32_t v) {
-  for (int k = 0; k < 4; ++k) b[at + k] = uint8_t(v >> (8 * k));
-}
+constexpr uint64_t kSectorFrames = 588;
+constexpr uint32_t kCDRate = 44100;
 
 // The real format of a WAVE_FORMAT_EXTENSIBLE fmt chunk: the first two bytes
 // of its sub-format GUID. 0 when the file has no such chunk. Walks at most
@@ -125,13 +145,12 @@ uint16_t ExtensibleSubFormat(const std::string& path) {
   for (int i = 0; i < 4096; ++i) {
     uint8_t head[8];
     if (std::fread(head, 1, 8, f.get()) != 8) return 0;
-    uint32_t size = uint32_t(head[4]) | (uint32_t(head[5]) << 8) | (uint32_t(head[6]) << 16) |
-                    (uint32_t(head[7]) << 24);
+    const uint32_t size = TByteReader(head, 4).LE32();
     if (!std::memcmp(head, "fmt ", 4)) {
       uint8_t fmt[26];
       if (size < 26 || std::fread(fmt, 1, 26, f.get()) != 26) return 0;
-      if (uint16_t(fmt[0] | (fmt[1] << 8)) != 0xFFFE) return 0;
-      return uint16_t(fmt[24] | (fmt[25] << 8));
+      if (TByteReader(fmt).LE16() != 0xFFFE) return 0;
+      return TByteReader(fmt, 24).LE16();
     }
     if (std::fseek(f.get(), long(size + (size & 1)), SEEK_CUR) != 0) return 0;
   }
@@ -215,7 +234,8 @@ void TAudioFile::DetectCodecs() {
       },
       0, 0);
   CheckResult(LastResult);
-  SupportedKinds = KindBit(afWAV);
+  // WAV and AIFF need only the PCM converter.
+  SupportedKinds = KindBit(afWAV) | KindBit(afAIFF);
   if (MP3CodecCount > 0) SupportedKinds |= KindBit(afMP3);
   if (WMACodecCount > 0) SupportedKinds |= KindBit(afWMA);
   if (VorbisCodecCount > 0) SupportedKinds |= KindBit(afOGG);
@@ -237,12 +257,7 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
   auto mp3Tail = [](TFormatBlock& f) {
     // MPEGLAYER3WAVEFORMAT: wID 1 (MPEG), fdwFlags 2 (padding off),
     // nBlockSize 2048, nFramesPerBlock 1, nCodecDelay 1393.
-    auto x = f.MutableExtra();
-    Put16(x, 0, 1);
-    Put32(x, 2, 2);
-    Put16(x, 6, 2048);
-    Put16(x, 8, 1);
-    Put16(x, 10, 1393);
+    TByteWriter(f.MutableExtra()).LE16(1).LE32(2).LE16(2048).LE16(1).LE16(1393);
   };
   std::unique_ptr<TFormatBlock> f;
   struct stat st {};
@@ -313,15 +328,62 @@ std::unique_ptr<TFormatBlock> TAudioFile::BuildSourceFormat() {
       BlockSize = kBlockWAV;
       break;
     }
+    case afFLAC: {
+      // The whole file: the driver walks the metadata itself and decodes in
+      // the frames' own format, converted to the one opened.
+      const TFLACfile& fl = *FLACFile;
+      f = NewFormat(0);
+      f->SetFormatTag(WAVE_FORMAT_FLAC);
+      f->SetChannels(fl.ChannelCount);
+      f->SetSamplesPerSec(fl.SampleRate);
+      f->SetAvgBytesPerSec(fl.SampleRate * fl.ChannelCount * ((fl.BitsPerSample + 7u) / 8u));
+      f->SetBlockAlign(1);
+      f->SetBitsPerSample(fl.BitsPerSample);
+      BlockSize = kBlockFLAC;
+      break;
+    }
+    case afOpus:
+      // The whole file, decoded at Opus's own rate; the PCM converter takes
+      // it to 44100 Hz.
+      f = NewFormat(0);
+      f->SetFormatTag(WAVE_FORMAT_OPUS);
+      f->SetChannels(OpusFile->ChannelCount);
+      f->SetSamplesPerSec(TOpusFile::kDecodeRate);
+      f->SetAvgBytesPerSec(TOpusFile::kDecodeRate * OpusFile->ChannelCount * 2);
+      f->SetBlockAlign(1);
+      f->SetBitsPerSample(16);
+      BlockSize = kBlockOGG;
+      break;
     case afM4A:
       // The track's samples, framed (cvMP4Source); the stream is set up
       // once the file is open.
       f = MP4SourceFormat(*M4AFile, MaxFormatSize);
       BlockSize = kBlockM4A;
       break;
-    case afFLAC:
-    case afOpus:
-    case afAIFF:
+    case afAIFF: {
+      // The samples of the SSND chunk as the PCM converter reads them:
+      // big-endian integers (8-bit ones signed) or floats, little-endian
+      // for "sowt", offset-binary 8-bit for "raw ".
+      const TAIFFfile& a = *AIFFFile;
+      const uint32_t bytes = a.BytesPerSample();
+      const uint32_t frameBytes = bytes * a.ChannelCount;
+      uint16_t tag = WAVE_FORMAT_PCM_BE;
+      if (a.Float)
+        tag = WAVE_FORMAT_FLOAT_BE;
+      else if (bytes == 1 ? a.Unsigned : a.LittleEndian)
+        tag = WAVE_FORMAT_PCM;
+      f = NewFormat(0);
+      f->SetFormatTag(tag);
+      f->SetChannels(a.ChannelCount);
+      f->SetSamplesPerSec(a.SampleRate);
+      f->SetAvgBytesPerSec(a.SampleRate * frameBytes);
+      f->SetBlockAlign(uint16_t(frameBytes));
+      f->SetBitsPerSample(uint16_t(bytes * 8));
+      DataStart = std::min<uint64_t>(uint64_t(a.DataOffset), DataEnd);
+      DataEnd = std::min<uint64_t>(DataEnd, DataStart + a.Frames() * frameBytes);
+      BlockSize = kBlockWAV;
+      break;
+    }
     case afNone:
       // No source format: the opens below fail.
       f = NewFormat(0);
@@ -505,6 +567,128 @@ int32_t TAudioFile::CloseDecoding() {
 }
 
 bool TAudioFile::CalcLength() {
+  LengthCounted = false;
+  uint64_t frames = 0;
+  if (!Prepared && CountLength(frames)) {
+    const uint64_t sectors = (frames + kSectorFrames - 1) / kSectorFrames;
+    LengthSectors = uint32_t(std::min<uint64_t>(sectors, UINT32_MAX));
+    LengthSamples = frames;
+    EstimatedLength = 0;
+    LengthCounted = true;
+    return true;
+  }
+  return DecodeLength();
+}
+
+uint64_t TAudioFile::ConvertedFrames(uint64_t Frames, uint32_t Rate) {
+  if (Rate == kCDRate || Rate == 0) return Rate ? Frames : 0;
+  const unsigned __int128 num = (unsigned __int128)Frames * kCDRate;
+  const uint64_t q = uint64_t(num / Rate), r = uint64_t(num % Rate);
+  if (2 * uint64_t(r) < Rate) return q;
+  if (2 * uint64_t(r) > Rate) return q + 1;
+  // An exact tie: the resampler decides; run it on silence.
+  TPCMConverter conv(TPcmShape{TSampleType::S16, 1, kCDRate});
+  const TPcmShape src{TSampleType::S16, 1, Rate};
+  const std::vector<uint8_t> zeros(65536 * 2, 0);
+  std::vector<uint8_t> sink(65536);
+  uint64_t out = 0;
+  auto drain = [&] {
+    for (size_t n; (n = conv.Output().Take(sink.data(), sink.size(), 2)) > 0;) out += n / 2;
+  };
+  for (uint64_t done = 0; done < Frames;) {
+    const size_t n = size_t(std::min<uint64_t>(65536, Frames - done));
+    conv.Write(zeros.data(), n, src);
+    done += n;
+    drain();
+  }
+  conv.Finish();
+  drain();
+  return out;
+}
+
+bool TAudioFile::CountLength(uint64_t& Frames, std::string* Why) {
+  Frames = 0;
+  auto no = [&](const std::string& why) {
+    if (Why) *Why = why;
+    return false;
+  };
+  if (FileKind == afNone) return no("not an audio file");
+  if (!HasKind(SupportedKinds, FileKind)) return no("no codec for this kind");
+  TFileByteSource source(FileName);
+  if (!source.IsOpen()) return no("the file cannot be opened");
+  switch (FileKind) {
+    case afWAV:
+    case afAIFF: {
+      // PCM: the data range the decoder feeds, in whole frames of the
+      // shape the converter reads.
+      auto format = BuildSourceFormat();
+      TPcmShape shape;
+      if (!ShapeOfFormat(*format, &shape)) return no("not PCM the converter reads");
+      Frames = ConvertedFrames((DataEnd - DataStart) / shape.FrameBytes(), shape.Rate);
+      return true;
+    }
+    case afMP3: {
+      const TMPEGFrames count = CountMPEGFrames(source);
+      if (!count.Exact) return no(count.Why);
+      Frames = ConvertedFrames(count.Samples, count.SampleRate);
+      return true;
+    }
+    case afOGG: {
+      const TOggWalk walk = WalkOggStream(source, OGGFile->ID3v2Size);
+      if (!walk.Whole || walk.LastGranule < 0) return no("not one whole, undamaged Ogg stream");
+      Frames = ConvertedFrames(uint64_t(walk.LastGranule), OGGFile->SampleRate);
+      return true;
+    }
+    case afOpus: {
+      if (OpusFile->ChannelCount > 2) return no("more than two channels");
+      const TOggWalk walk = WalkOggStream(source, OpusFile->ID3v2Size);
+      if (!walk.Whole || walk.LastGranule < 0) return no("not one whole, undamaged Ogg stream");
+      const uint64_t granule = uint64_t(walk.LastGranule);
+      const uint64_t samples = granule > OpusFile->PreSkip ? granule - OpusFile->PreSkip : 0;
+      Frames = ConvertedFrames(samples, TOpusFile::kDecodeRate);
+      return true;
+    }
+    case afFLAC: {
+      const TFLACfile& f = *FLACFile;
+      if (f.ChannelCount > 2) return no("more than two channels");
+      if (f.TotalSamples == 0) return no("the stream does not say its length");
+      if (FLACEndSample(source, f.AudioOffset, f.MaxBlockSize) != int64_t(f.TotalSamples))
+        return no("the last frame does not end the stream where its header says");
+      Frames = ConvertedFrames(f.TotalSamples, f.SampleRate);
+      return true;
+    }
+    case afM4A: {
+      // The driver decodes every sample of the track and keeps the
+      // PlayableUnits after the EncoderDelay, as far as the decoded frames
+      // go. Counted for ALAC and for plain AAC at the track's rate; SBR and
+      // PS (which change the output rate) and cut-off files are measured by
+      // decoding.
+      const TMP4File& m = *M4AFile;
+      if (m.Truncated) return no("the file ends inside its samples");
+      if (m.TimeScale != m.SampleRate || m.SampleRate == 0) return no("the track's time scale is not its rate");
+      if (m.Codec == TMP4Codec::AAC) {
+        if (!AACConfigIsPlain(m.DecoderConfig, m.SampleRate))
+          return no("AAC that is not plain (SBR, PS, 960-sample frames)");
+      } else if (m.Codec != TMP4Codec::ALAC) {
+        return no("not AAC or ALAC");
+      }
+      // What the decoder gives: 1024 frames per AAC access unit, whatever
+      // the time table says of the last one; ALAC frames say their own
+      // length, which the time table repeats.
+      const uint64_t decoded =
+          m.Codec == TMP4Codec::AAC ? uint64_t(m.SampleSizes.size()) * 1024 : m.MediaUnits;
+      if (decoded <= m.EncoderDelay) return no("the delay covers the whole track");
+      Frames = ConvertedFrames(std::min(m.PlayableUnits, decoded - m.EncoderDelay), m.SampleRate);
+      return true;
+    }
+    case afWMA:
+    case afNone:
+      break;
+  }
+  return no("this kind is measured by decoding");
+}
+
+bool TAudioFile::DecodeLength() {
   if (!PrepareDecoding()) {
     LengthSectors = 0;
     LengthSamples = 0;

@@ -1,12 +1,19 @@
 // TAudioFile: one audio file on its way to CD-DA PCM (44100 Hz, 16-bit
 // signed little-endian, two interleaved channels).
 //
-// Identification: the constructor tries the header readers in the fixed
-// order MP4 (its "ftyp" signature is unambiguous), then WMA, MP3, Ogg
-// Vorbis, WAV; the first that accepts the file decides FileKind and
-// EstimatedLength. The file name's extension plays no part. Every reader
-// that was tried is kept (M4AFile, WMAFile, MP3File, OGGFile, WAVFile) until
-// the object is destroyed; the readers not reached stay null.
+// Identification: the constructor first tries the readers of the later
+// kinds, each of which has a signature no other kind can have (FLAC's
+// "fLaC", an Ogg first page with "OpusHead", MP4's "ftyp", FORM/AIFF or
+// FORM/AIFC): a file with such a signature is of that kind (or of none,
+// when its reader refuses the rest), so a chance MPEG frame sync inside it
+// cannot make it MP3. Then the original order WMA, MP3, Ogg Vorbis, WAV;
+// the first that accepts the file decides FileKind and EstimatedLength. The
+// file name's extension plays no part. Every reader that was tried is kept
+// until the object is destroyed; the readers not reached stay null.
+//
+// Measuring: CalcLength counts the samples from what the file itself says
+// where that count is exact (CountLength), and decodes the whole file only
+// where it is not; either way the result is the length a full decode gives.
 //
 // Decoding: PrepareDecoding opens the conversion (one stage to CD PCM, or two
 // through an intermediate PCM format) and the file; DecodeBlock then reads and
@@ -30,8 +37,11 @@
 
 #include "decode/cvACM.h"
 #include "decode/cvMP4Source.h"
+#include "formats/cvAIFFfile.h"
+#include "formats/cvFLACfile.h"
 #include "formats/cvMP3File.h"
 #include "formats/cvMP4File.h"
+#include "formats/cvOpusFile.h"
 #include "formats/cvOggVorbis.h"
 #include "formats/cvWAVfile.h"
 #include "formats/cvWMAfile.h"
@@ -96,9 +106,24 @@ class TAudioFile {
   int32_t DecodeBlock();
   // Releases headers, buffers, streams and the file. Returns 0.
   int32_t CloseDecoding();
-  // Decodes the whole file and sets LengthSectors and LengthSamples (0 when
-  // decoding cannot be prepared). Always True.
+  // Sets LengthSectors and LengthSamples to the length of the file's
+  // decoded PCM: counted without decoding where CountLength can
+  // (LengthCounted then true), else by DecodeLength. Always True.
   bool CalcLength();
+  // Decodes the whole file and sets LengthSectors and LengthSamples (0 when
+  // decoding cannot be prepared). Always True. The streams, buffers and
+  // file stay open.
+  bool DecodeLength();
+  // The number of CD PCM frames (44100 Hz stereo) a full decode of the file
+  // yields, from what the file says about itself, without decoding; false
+  // when the file does not say it exactly (damage, junk, a kind whose
+  // count needs the codec) and Why then tells why. Does not change the
+  // object's decoding state.
+  bool CountLength(uint64_t& Frames, std::string* Why = nullptr);
+  // CD PCM frames that Frames frames at Rate become through the PCM
+  // converter (rounded to nearest; at an exact tie the converter is run on
+  // silence to see which way it goes).
+  static uint64_t ConvertedFrames(uint64_t Frames, uint32_t Rate);
   // Starts decoding at CD sample frame Samples (44100 Hz, one frame = one
   // sample of each channel) by moving in the file instead of decoding up to
   // it. Only right after a successful PrepareDecoding, and only where the
@@ -132,7 +157,11 @@ class TAudioFile {
   std::unique_ptr<TOGGFile> OGGFile;
   std::unique_ptr<TWAVfile> WAVFile;
   std::unique_ptr<TWMAfile> WMAFile;
+  // The later kinds' readers, tried first.
+  std::unique_ptr<TFLACfile> FLACFile;
+  std::unique_ptr<TOpusFile> OpusFile;
   std::unique_ptr<TMP4File> M4AFile;
+  std::unique_ptr<TAIFFfile> AIFFFile;
 
   int32_t BlockSize = 0;          // file bytes read per DecodeBlock
   int32_t OutputSize = 0;         // PCM bytes one source block can yield
@@ -187,6 +216,8 @@ class TAudioFile {
   // Exact length in CD sample frames (4 bytes each) of the decoded PCM, set
   // with LengthSectors by CalcLength.
   uint64_t LengthSamples = 0;
+  // The last CalcLength counted the length without decoding.
+  bool LengthCounted = false;
   TAudioFileKind FileKind = afNone;
   TAudioFileKinds SupportedKinds = 0;
 
@@ -197,7 +228,8 @@ class TAudioFile {
   // file bytes to feed (DataStart, DataEnd).
   std::unique_ptr<TFormatBlock> BuildSourceFormat();
   std::unique_ptr<TFormatBlock> NewFormat(uint16_t ExtraBytes) const;
-  // Reads up to Count bytes of the data range at the file position.
+  // Reads up to Count bytes of the data range at the file position (for
+  // M4A, of MP4Stream).
   size_t ReadSource(uint8_t* Into, size_t Count);
 
   // An MP4 track's samples as the stream its codec is fed (the source

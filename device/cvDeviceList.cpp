@@ -18,8 +18,11 @@ std::string DeviceListText(const TSCSIDevice& device) {
   for (std::uint16_t i = 0; i < device.GetDeviceCount(); ++i) {
     const char* text = device.GetDeviceName(static_cast<std::uint8_t>(i));
     if (text == nullptr) break;
-    out += std::to_string(i) + " " + text + "\n";
+    out += std::to_string(i) + " " + text;
+    if (device.Devices[i].Error[0] != '\0') out += " (unavailable: " + std::string(device.Devices[i].Error) + ")";
+    out += "\n";
   }
+  for (const TUnopenedNode& node : device.Unopened) out += "- " + node.Text + "\n";
   return out;
 }
 
@@ -39,7 +42,11 @@ nlohmann::json DeviceListJson(const TSCSIDevice& device) {
         {"revision", Trimmed(entry.Revision)},
         {"transport", TransportName(entry.Transport)},
     });
+    if (entry.Error[0] != '\0') list.back()["error"] = std::string(entry.Error);
   }
+  // Nodes that could not be opened: no index (nothing can select them).
+  for (const TUnopenedNode& node : device.Unopened)
+    list.push_back({{"path", node.Path}, {"transport", TransportName(TTransportKind::PassThrough)}, {"error", node.Text}});
   return list;
 }
 

@@ -12,12 +12,16 @@
 
 namespace cv {
 
-// "<index> <text>\n" per listed drive, in list order.
+// "<index> <text>\n" per listed drive, in list order (" (unavailable:
+// <why>)" before the newline of a drive that did not answer), then
+// "- <path>: <why>\n" per optical node that could not be opened.
 std::string DeviceListText(const TSCSIDevice& device);
 
 // [{"index", "text", "path", "host", "target", "lun", "vendor", "product",
 //   "revision", "transport"}...]; vendor, product and revision trimmed of
-// blanks; transport "pass-through", "generic" or "virtual".
+// blanks; transport "pass-through", "generic" or "virtual"; "error" (why)
+// on a drive that did not answer. Then one {"path", "transport", "error"}
+// per optical node that could not be opened (no index: not selectable).
 nlohmann::json DeviceListJson(const TSCSIDevice& device);
 
 }  // namespace cv

@@ -56,6 +56,23 @@ class cvOSLayer {
   // LastError() telling why.
   virtual TOSHandle Open(const std::string& path, bool readWrite) = 0;
 
+  // open(path, O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC): the drive for
+  // this process alone (a burn, an erase); another exclusive holder makes it
+  // fail with EBUSY. The default (layers without the notion) opens as Open.
+  virtual TOSHandle OpenExclusive(const std::string& path) { return Open(path, true); }
+
+  // What is known about who stops path from being opened: the process that
+  // holds it open (0 when unknown) and the group that owns the node (empty
+  // when unknown). For the words of an open failure; no errno.
+  virtual int HolderOf(const std::string& path) {
+    (void)path;
+    return 0;
+  }
+  virtual std::string GroupOf(const std::string& path) {
+    (void)path;
+    return {};
+  }
+
   // close(); true on success.
   virtual bool Close(TOSHandle handle) = 0;
 

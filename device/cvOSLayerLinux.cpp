@@ -1,6 +1,7 @@
 // The OS layer over the Linux kernel: /dev/srN and /dev/sgN nodes, the SCSI
 // address ioctls and SG_IO. The only file of the library that calls ioctl().
 #include <fcntl.h>
+#include <grp.h>
 #include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
@@ -14,9 +15,9 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "device/cvOSLayer.h"
-#include "vrecorder/cvVirtualRecorder.h"
 
 namespace cv {
 namespace {
@@ -24,6 +25,9 @@ namespace {
 constexpr unsigned kScsiCdromMajor = 11;
 constexpr int kOpticalNodes = 24;  // /dev/sr0 .. /dev/sr23
 constexpr unsigned kDriverSense = 0x08;
+// Processes and descriptors looked at when naming the holder of a node.
+constexpr int kMaxProcesses = 4096;
+constexpr int kMaxDescriptors = 1024;
 
 class cvLinuxOSLayer final : public cvOSLayer {
  public:
@@ -48,6 +52,47 @@ class cvLinuxOSLayer final : public cvOSLayer {
     int fd = ::open(path.c_str(), flags);
     LastError_ = fd < 0 ? errno : 0;
     return fd < 0 ? kInvalidHandle : fd;
+  }
+
+  TOSHandle OpenExclusive(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+    LastError_ = fd < 0 ? errno : 0;
+    return fd < 0 ? kInvalidHandle : fd;
+  }
+
+  // The first process (of those whose descriptors this user may read) with
+  // path open; 0 when none is found within the bounds.
+  int HolderOf(const std::string& path) override {
+    std::error_code ec;
+    const auto wanted = std::filesystem::canonical(path, ec);
+    if (ec) return 0;
+    int processes = 0;
+    for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+      if (++processes > kMaxProcesses) break;
+      const std::string name = it->path().filename().string();
+      int pid = 0;
+      auto [ptr, err] = std::from_chars(name.data(), name.data() + name.size(), pid);
+      if (err != std::errc() || ptr != name.data() + name.size() || pid == ::getpid()) continue;
+      std::error_code fdEc;
+      int descriptors = 0;
+      for (std::filesystem::directory_iterator fd(it->path() / "fd", fdEc), fdEnd; !fdEc && fd != fdEnd;
+           fd.increment(fdEc)) {
+        if (++descriptors > kMaxDescriptors) break;
+        std::error_code linkEc;
+        if (std::filesystem::read_symlink(fd->path(), linkEc) == wanted && !linkEc) return pid;
+      }
+    }
+    return 0;
+  }
+
+  std::string GroupOf(const std::string& path) override {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    std::vector<char> buffer(4096);
+    struct group entry {};
+    struct group* found = nullptr;
+    if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return {};
+    return found->gr_name;
   }
 
   bool Close(TOSHandle handle) override {

@@ -189,6 +189,7 @@ class TSCSIDevice::TPassThroughLeg final : public cvTransport {
     if (Device_.Handle == kInvalidHandle && !Device_.OpenCurrent()) {
       int openError = Device_.CurrentPath.empty() ? ENODEV : Device_.OS_->LastError();
       outcome.OSError = openError != 0 ? openError : EBADF;
+      if (!Device_.CurrentPath.empty()) Device_.DriveProblem = Device_.DescribeOpenFailure(Device_.CurrentPath, openError);
     } else {
       outcome = Device_.OS_->SgIo(Device_.Handle, command);
     }
@@ -208,6 +209,32 @@ TSCSIDevice::TSCSIDevice(std::unique_ptr<cvOSLayer> os, std::vector<TTransportSo
     : OS_(std::move(os)), Sources_(std::move(sources)), PassThrough_(std::make_unique<TPassThroughLeg>(*this)) {}
 
 TSCSIDevice::~TSCSIDevice() { CloseHandle(); }
+
+std::string OpenFailureText(const std::string& path, int error, int holderPid, const std::string& group) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return path + ": permission denied (add your user to the group " +
+             (group.empty() ? std::string("that owns it, usually 'cdrom'") : "'" + group + "' that owns it") + ")";
+    case EBUSY:
+      return path + ": drive in use by another program" +
+             (holderPid > 0 ? " (pid " + std::to_string(holderPid) + ")" : std::string());
+    default:
+      return path + ": " + std::strerror(error != 0 ? error : EIO);
+  }
+}
+
+std::string TSCSIDevice::DescribeOpenFailure(const std::string& path, int error) {
+  const int holder = error == EBUSY ? OS_->HolderOf(path) : 0;
+  const std::string group = error == EACCES || error == EPERM ? OS_->GroupOf(path) : std::string();
+  return OpenFailureText(path, error, holder, group);
+}
+
+void TSCSIDevice::SetExclusive(bool on) {
+  if (Exclusive == on) return;
+  CloseHandle();
+  Exclusive = on;
+}
 
 void TSCSIDevice::CloseHandle() {
   if (Handle != kInvalidHandle) {
@@ -330,7 +357,11 @@ bool TSCSIDevice::ScanPassThrough() {
     const std::string& path = nodes[i];
     TOSHandle fd = OS_->Open(path, true);
     if (fd == kInvalidHandle) fd = OS_->Open(path, false);
-    if (fd == kInvalidHandle) continue;
+    if (fd == kInvalidHandle) {
+      const int error = OS_->LastError();
+      Unopened.push_back({path, error, DescribeOpenFailure(path, error)});
+      continue;
+    }
 
     TScsiAddress address;
     bool addressed = OS_->GetAddress(fd, address);
@@ -493,8 +524,14 @@ void TSCSIDevice::AddTransportSources() {
 
     TExecRequest request;
     FillInquiry(request, Buffer.data());
-    (void)RunRequest(*Recorder_, request);
+    const TScsiOutcome outcome = RunRequest(*Recorder_, request);
     TakeIdentity(entry, std::span(Buffer).first(64), request.Status == SS_COMP);
+    if (request.Status != SS_COMP) {
+      std::string why = Recorder_->Unavailable();
+      if (why.empty())
+        why = outcome.Delivered ? "no answer to INQUIRY" : std::string("not reachable: ") + std::strerror(outcome.OSError);
+      std::snprintf(entry.Error, sizeof entry.Error, "%s", why.c_str());
+    }
     FormatText(entry, entry.Path);
     ++DeviceCount;
     return;
@@ -522,9 +559,14 @@ std::uint8_t TSCSIDevice::ExecuteCommand(TExecRequest& Request) {
   Request.SenseLength = 24;
   Request.Command = SC_EXEC_SCSI_CMD;
 
+  DriveProblem.clear();
   if (cvTransport* transport = SelectedTransport(Request)) {
     TScsiOutcome outcome = RunRequest(*transport, Request);
     LastOSError = static_cast<std::uint32_t>(outcome.OSError);
+    if (transport == Recorder_.get() && (!outcome.Delivered || outcome.ScsiStatus == kScsiBusy))
+      DriveProblem = Recorder_->Unavailable();
+  } else if (CurrentTransport == TTransportKind::Virtual) {
+    DriveProblem = "the virtual recorder is no longer there (switched off or its directory is gone)";
   }
 
   Busy = Request.Status != SS_COMP && Request.TargetStatus == kScsiBusy;
@@ -559,6 +601,11 @@ cvTransport* TSCSIDevice::SelectedTransport(TExecRequest& Request) {
 
 bool TSCSIDevice::OpenCurrent() {
   if (CurrentPath.empty()) return false;
+  if (Exclusive) {
+    // This process alone, read-write, or not at all.
+    Handle = OS_->OpenExclusive(CurrentPath);
+    return Handle != kInvalidHandle;
+  }
   Handle = OS_->Open(CurrentPath, true);
   if (Handle == kInvalidHandle) Handle = OS_->Open(CurrentPath, false);
   return Handle != kInvalidHandle;

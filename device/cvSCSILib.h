@@ -118,7 +118,24 @@ struct TDeviceEntry {
   char Vendor[9] = {};
   char Product[17] = {};
   char Revision[5] = {};
+  // Ours: why the drive did not answer discovery ("the virtual recorder is
+  // in use by another program (pid 4242)"); empty when it answered.
+  char Error[160] = {};
 };
+
+// An optical node discovery found but could not open: not in the device
+// list (no command can reach it), shown beside it with the reason.
+struct TUnopenedNode {
+  std::string Path;
+  int Errno = 0;
+  std::string Text;  // OpenFailureText
+};
+
+// The words for a failed open of a drive node: "<path>: permission denied
+// (add your user to the group 'cdrom' that owns it)" (the group as given,
+// "usually 'cdrom'" when unknown), "<path>: drive in use by another program
+// (pid N)" (pid 0: unknown), else "<path>: " and the system's text.
+std::string OpenFailureText(const std::string& path, int error, int holderPid, const std::string& group);
 
 // Completion event of a request that a layer may answer as pending.
 // Thread rules: Set from any thread, Wait from the requester.
@@ -260,6 +277,14 @@ struct TSCSIDeviceRecord {
   bool LinkSizeSetting = false;
   std::uint8_t WriteSpeed = 0;  // multiples of 176 kB/s, 0 = maximum
   std::uint8_t ReadSpeed = 0;
+  // Optical nodes the last discovery could not open, in probing order.
+  std::vector<TUnopenedNode> Unopened;
+  // Why the last command could not reach the selected drive (its node could
+  // not be opened, or the transport is held by another program); empty when
+  // it reached the drive. Written by whichever thread drives the object.
+  std::string DriveProblem;
+  // Real drive nodes are opened with O_EXCL (see SetExclusive).
+  bool Exclusive = false;
   // Erase job (set by StartErase on the GUI thread, then the erase thread's).
   bool EraseQuick = false;
   TEraseDoneEvent OnEraseDone;
@@ -346,6 +371,11 @@ class TSCSIDevice : public TSCSIDeviceRecord {
   TMediumType GetMediumType();
   bool SetWriteParameters(bool TestWrite, bool UnderrunProtection, bool MultiSession, TMediumType MediumType);
 
+  // Ours: while on, the selected real drive's node is opened for this
+  // process alone (O_EXCL): a burn or an erase turns it on before it starts
+  // and off when its worker ends. A change closes the open node, so that the
+  // next command opens it the new way.
+  void SetExclusive(bool on);
   // Ours: the entry the selected drive came from, nullptr before a selection.
   const TDeviceEntry* SelectedEntry() const;
   // Ours: the layer (for tests and diagnostics).
@@ -357,6 +387,8 @@ class TSCSIDevice : public TSCSIDeviceRecord {
   void ResetRecord();
   void CloseHandle();
   bool OpenCurrent();
+  // OpenFailureText with what the layer knows of the holder and the group.
+  std::string DescribeOpenFailure(const std::string& path, int error);
   // The transport of the selected drive; nullptr (with Request's status
   // set) when there is none.
   cvTransport* SelectedTransport(TExecRequest& Request);

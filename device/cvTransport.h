@@ -66,6 +66,10 @@ class cvTransport {
   // long operations take a fraction of their real time answers that
   // fraction, and is polled that much more often.
   virtual double Pace() const { return 1.0; }
+  // Why the drive took no command of late (another program holds it, pid
+  // when known), in words; empty when nothing stands in the way. Asked
+  // after a command that was not delivered or answered BUSY.
+  virtual std::string Unavailable() const { return {}; }
 };
 
 }  // namespace cv

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/cvByteReader.h"
 #include "formats/cvUnicode.h"
 
 namespace cv {
@@ -38,9 +39,7 @@ std::string_view TrimBoth(std::string_view s) {
 }
 
 std::uint32_t BigEndian(const std::uint8_t* p, int count) {
-  std::uint32_t v = 0;
-  for (int i = 0; i < count; ++i) v = (v << 8) | p[i];
-  return v;
+  return static_cast<std::uint32_t>(TByteReader(std::span<const std::uint8_t>(p, std::size_t(count))).BE(std::size_t(count)));
 }
 
 // The first n code points of a UTF-8 text.
@@ -216,6 +215,19 @@ bool TID3v2::ReadTag(TByteSource& Source) {
   const auto& ids = wideIDs ? kFrameIDs4 : kFrameIDs2;
   const auto& extraIds = wideIDs ? kExtraIDs4 : kExtraIDs2;
   std::array<std::string, 2> extra;
+  // Where the frames end: before the footer, if any.
+  const std::int64_t framesEnd = Size - ((info.Flags & kFooterFlag) ? 10 : 0);
+  // Whether a frame may end at next: the end of the frames, padding, or
+  // another frame's four-character ID.
+  auto landsOnFrame = [&](std::int64_t next) {
+    if (next == framesEnd) return true;
+    if (next > framesEnd) return false;
+    std::uint8_t id[4] = {};
+    if (!Source.ReadExact(next, std::span(id, std::min<std::int64_t>(4, framesEnd - next)))) return false;
+    if (id[0] == 0) return true;
+    if (framesEnd - next < 4) return false;
+    return std::all_of(id, id + 4, [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
+  };
   std::int64_t position = 10;
   while (position < Size && position < info.FileSize) {
     std::uint8_t frameHeader[10] = {};
@@ -230,10 +242,22 @@ bool TID3v2::ReadTag(TByteSource& Source) {
       if (raw & 0x80000000u) break;  // no sane frame is that long
       contentSize = raw;
     } else {
-      // Version 4 frame sizes are sync-safe: 7 bits per byte.
+      // Version 4 frame sizes are sync-safe: 7 bits per byte. Some taggers
+      // write plain sizes all the same: where the sync-safe reading does not
+      // end on a frame and the plain one does, the plain one holds.
       const std::uint8_t* b = frameHeader + 4;
-      if ((b[0] | b[1] | b[2] | b[3]) & 0x80) break;
-      contentSize = (static_cast<std::int64_t>(b[0]) << 21) | (b[1] << 14) | (b[2] << 7) | b[3];
+      const std::int64_t plain = BigEndian(b, 4);
+      const bool syncSafe = !((b[0] | b[1] | b[2] | b[3]) & 0x80);
+      const std::int64_t safe = (static_cast<std::int64_t>(b[0] & 0x7F) << 21) | ((b[1] & 0x7F) << 14) |
+                                ((b[2] & 0x7F) << 7) | (b[3] & 0x7F);
+      if (syncSafe && (safe == plain || landsOnFrame(contentStart + safe)))
+        contentSize = safe;
+      else if (plain < 0x80000000LL && landsOnFrame(contentStart + plain))
+        contentSize = plain;
+      else if (syncSafe)
+        contentSize = safe;
+      else
+        break;
     }
     const std::int64_t next = contentStart + contentSize;
 

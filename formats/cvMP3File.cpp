@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "device/cvByteReader.h"
 #include "formats/cvUnicode.h"
 
 namespace cv {
@@ -47,10 +48,9 @@ constexpr int kEncoderScanStart = 3450;
 
 using Window = std::array<std::uint8_t, kWindow>;
 
-std::int32_t BigEndian32(const std::uint8_t* p) {
-  return static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 24) |
-                                   (static_cast<std::uint32_t>(p[1]) << 16) |
-                                   (static_cast<std::uint32_t>(p[2]) << 8) | p[3]);
+// A 32-bit big-endian field of the window (zero where it would pass the end).
+std::int32_t BigEndian32(const Window& w, std::size_t at) {
+  return static_cast<std::int32_t>(TByteReader(w, at).BE32());
 }
 
 std::uint16_t TableBitRate(const FrameHeader& f) {
@@ -79,8 +79,8 @@ VBRData ReadVBRHeader(const Window& w, int xing, int vbri) {
   if (std::memcmp(&w[xing], "Xing", 4) == 0) {
     vbr.Found = true;
     std::memcpy(vbr.ID, "Xing", 4);
-    vbr.Frames = BigEndian32(&w[xing + 8]);
-    vbr.Bytes = BigEndian32(&w[xing + 12]);
+    vbr.Frames = BigEndian32(w, std::size_t(xing) + 8);
+    vbr.Bytes = BigEndian32(w, std::size_t(xing) + 12);
     vbr.Scale = w[xing + 119];
     vbr.VendorID = Latin1ToUTF8(std::string_view(reinterpret_cast<const char*>(&w[xing + 120]), 8));
   }
@@ -88,8 +88,8 @@ VBRData ReadVBRHeader(const Window& w, int xing, int vbri) {
     vbr.Found = true;
     std::memcpy(vbr.ID, "VBRI", 4);
     vbr.Scale = w[vbri + 9];
-    vbr.Bytes = BigEndian32(&w[vbri + 10]);
-    vbr.Frames = BigEndian32(&w[vbri + 14]);
+    vbr.Bytes = BigEndian32(w, std::size_t(vbri) + 10);
+    vbr.Frames = BigEndian32(w, std::size_t(vbri) + 14);
     vbr.VendorID.clear();
   }
   return vbr;

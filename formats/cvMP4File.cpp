@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "device/cvByteReader.h"
 #include "formats/cvReadFile.h"
 #include "formats/cvTagText.h"
 
@@ -23,56 +24,6 @@ constexpr uint32_t FourCC(const char (&s)[5]) {
          uint32_t(uint8_t(s[3]));
 }
 
-// A bounds-checked big-endian cursor over bytes held in memory: a read past
-// the end fails and leaves the cursor failed.
-class TCursor {
- public:
-  explicit TCursor(std::span<const uint8_t> bytes) : Bytes(bytes) {}
-
-  bool Ok() const { return !Failed; }
-  size_t Left() const { return Failed ? 0 : Bytes.size() - Pos; }
-  size_t Position() const { return Pos; }
-
-  bool Skip(size_t n) {
-    if (Failed || n > Bytes.size() - Pos) return Fail();
-    Pos += n;
-    return true;
-  }
-  uint64_t Uint(size_t width) {
-    if (Failed || width > Bytes.size() - Pos) {
-      Fail();
-      return 0;
-    }
-    uint64_t v = 0;
-    for (size_t i = 0; i < width; ++i) v = (v << 8) | Bytes[Pos + i];
-    Pos += width;
-    return v;
-  }
-  uint8_t U8() { return uint8_t(Uint(1)); }
-  uint16_t U16() { return uint16_t(Uint(2)); }
-  uint32_t U32() { return uint32_t(Uint(4)); }
-  uint64_t U64() { return Uint(8); }
-  std::span<const uint8_t> Take(size_t n) {
-    if (Failed || n > Bytes.size() - Pos) {
-      Fail();
-      return {};
-    }
-    auto s = Bytes.subspan(Pos, n);
-    Pos += n;
-    return s;
-  }
-  std::span<const uint8_t> Rest() { return Take(Left()); }
-
- private:
-  bool Fail() {
-    Failed = true;
-    return false;
-  }
-  std::span<const uint8_t> Bytes;
-  size_t Pos = 0;
-  bool Failed = false;
-};
-
 struct TBox {
   uint32_t Type = 0;
   std::span<const uint8_t> Body;
@@ -82,14 +33,14 @@ struct TBox {
 // too small or beyond the bytes ends the list there.
 std::vector<TBox> Children(std::span<const uint8_t> bytes) {
   std::vector<TBox> boxes;
-  TCursor c(bytes);
+  TByteReader c(bytes);
   while (c.Left() >= 8) {
-    const size_t start = c.Position();
-    uint64_t size = c.U32();
-    const uint32_t type = c.U32();
+    const size_t start = c.Pos();
+    uint64_t size = c.BE32();
+    const uint32_t type = c.BE32();
     size_t header = 8;
     if (size == 1) {
-      size = c.U64();
+      size = c.BE64();
       header = 16;
     } else if (size == 0) {
       size = bytes.size() - start;
@@ -115,7 +66,7 @@ std::span<const uint8_t> MetaChildren(std::span<const uint8_t> meta) {
 }
 
 // The length of an MPEG-4 descriptor (1 to 4 bytes of 7 bits).
-uint32_t DescriptorLength(TCursor& c) {
+uint32_t DescriptorLength(TByteReader& c) {
   uint32_t length = 0;
   for (int i = 0; i < 4; ++i) {
     uint8_t b = c.U8();
@@ -128,11 +79,11 @@ uint32_t DescriptorLength(TCursor& c) {
 // esds: ES_Descriptor (tag 3) > DecoderConfigDescriptor (tag 4) >
 // DecoderSpecificInfo (tag 5, the AudioSpecificConfig).
 bool ReadEsds(std::span<const uint8_t> body, std::vector<uint8_t>* config, uint8_t* objectType, uint32_t* bitRate) {
-  TCursor c(body);
+  TByteReader c(body);
   c.Skip(4);  // version, flags
   if (c.U8() != 0x03) return false;
   const uint32_t esLength = DescriptorLength(c);
-  TCursor es(c.Take(std::min<size_t>(esLength, c.Left())));
+  TByteReader es(c.Bytes(std::min<size_t>(esLength, c.Left())));
   es.Skip(2);  // ES_ID
   const uint8_t flags = es.U8();
   if (flags & 0x80) es.Skip(2);        // dependsOn_ES_ID
@@ -140,13 +91,13 @@ bool ReadEsds(std::span<const uint8_t> body, std::vector<uint8_t>* config, uint8
   if (flags & 0x20) es.Skip(2);        // OCR_ES_Id
   if (es.U8() != 0x04) return false;
   const uint32_t dcLength = DescriptorLength(es);
-  TCursor dc(es.Take(std::min<size_t>(dcLength, es.Left())));
+  TByteReader dc(es.Bytes(std::min<size_t>(dcLength, es.Left())));
   *objectType = dc.U8();
   dc.Skip(1 + 3 + 4);  // stream type, buffer size, maximum bit rate
-  *bitRate = dc.U32();
+  *bitRate = dc.BE32();
   if (!dc.Ok() || dc.U8() != 0x05) return false;
   const uint32_t dsiLength = DescriptorLength(dc);
-  auto dsi = dc.Take(std::min<size_t>(dsiLength, dc.Left()));
+  auto dsi = dc.Bytes(std::min<size_t>(dsiLength, dc.Left()));
   if (!dc.Ok() || dsi.empty()) return false;
   config->assign(dsi.begin(), dsi.end());
   return true;
@@ -183,8 +134,8 @@ void ReadAudioSpecificConfig(std::span<const uint8_t> asc, uint32_t* rate, uint8
 std::string ItemText(std::span<const uint8_t> item) {
   auto data = Child(item, FourCC("data"));
   if (!data) return {};
-  TCursor c(data->Body);
-  const uint32_t type = c.U32();
+  TByteReader c(data->Body);
+  const uint32_t type = c.BE32();
   c.Skip(4);  // locale
   auto text = c.Rest();
   if (!c.Ok() || (type & 0xFFFFFF) != 1) return {};
@@ -223,13 +174,13 @@ struct TEdit {
 
 TEdit ReadEditList(std::span<const uint8_t> elst) {
   TEdit e;
-  TCursor c(elst);
+  TByteReader c(elst);
   const uint8_t version = c.U8();
   c.Skip(3);
-  const uint32_t count = c.U32();
+  const uint32_t count = c.BE32();
   for (uint32_t i = 0; i < count && c.Ok(); ++i) {
-    uint64_t duration = version == 1 ? c.U64() : c.U32();
-    int64_t mediaTime = version == 1 ? int64_t(c.U64()) : int64_t(int32_t(c.U32()));
+    uint64_t duration = version == 1 ? c.BE64() : c.BE32();
+    int64_t mediaTime = version == 1 ? int64_t(c.BE64()) : int64_t(int32_t(c.BE32()));
     c.Skip(4);  // rate
     if (!c.Ok()) break;
     if (mediaTime < 0) continue;  // an empty edit
@@ -245,6 +196,43 @@ TEdit ReadEditList(std::span<const uint8_t> elst) {
 }  // namespace
 
 void TMP4File::Clear() { *this = TMP4File(); }
+
+bool AACConfigIsPlain(std::span<const uint8_t> Config, uint32_t Rate) {
+  static constexpr uint32_t kRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                          22050, 16000, 12000, 11025, 8000,  7350};
+  size_t bit = 0;
+  const size_t bits = Config.size() * 8;
+  bool ok = true;
+  auto take = [&](unsigned n) -> uint32_t {
+    uint32_t v = 0;
+    for (unsigned i = 0; i < n; ++i, ++bit) {
+      if (bit >= bits) {
+        ok = false;
+        return 0;
+      }
+      v = (v << 1) | ((Config[bit / 8] >> (7 - bit % 8)) & 1u);
+    }
+    return v;
+  };
+  const uint32_t objectType = take(5);
+  if (objectType != 1 && objectType != 2 && objectType != 4) return false;  // Main, LC, LTP
+  const uint32_t rateIndex = take(4);
+  const uint32_t rate = rateIndex == 15 ? take(24) : rateIndex < 13 ? kRates[rateIndex] : 0;
+  if (rate != Rate) return false;
+  const uint32_t channels = take(4);
+  if (channels < 1 || channels > 7) return false;  // 0: a program config element
+  if (take(1) != 0) return false;                  // 960 samples per frame
+  if (take(1) != 0) take(14);                      // depends on a core coder
+  take(1);                                         // extension flag (0 for these types)
+  if (!ok) return false;
+  if (bits - bit < 16) return true;
+  // A backward-compatible extension: sync 0x2B7, then SBR (type 5) with its
+  // present flag, and after it maybe PS (sync 0x548 and its flag).
+  if (take(11) != 0x2B7) return true;
+  if (take(5) != 5) return ok;
+  if (take(1) != 0) return false;  // SBR present
+  return ok;
+}
 
 bool TMP4File::ReadFileInfo(const std::string& FileName) {
   TFileByteSource source(FileName);
@@ -272,14 +260,14 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
   for (int step = 0; step < kMaxTopBoxes && pos + 8 <= fileSize; ++step) {
     uint8_t head[16];
     if (file.ReadAt(pos, head, 8) != 8) break;
-    TCursor c({head, 8});
-    uint64_t size = c.U32();
-    const uint32_t type = c.U32();
+    TByteReader c(std::span<const uint8_t>(head, 8));
+    uint64_t size = c.BE32();
+    const uint32_t type = c.BE32();
     int64_t header = 8;
     if (size == 1) {
       if (file.ReadAt(pos + 8, head + 8, 8) != 8) break;
-      TCursor big({head + 8, 8});
-      size = big.U64();
+      TByteReader big(std::span<const uint8_t>(head + 8, 8));
+      size = big.BE64();
       header = 16;
     } else if (size == 0) {
       size = uint64_t(fileSize - pos);
@@ -303,10 +291,10 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
 
   // Movie header: the movie time scale (for the edit list's durations).
   if (auto mvhd = Child(moov, FourCC("mvhd"))) {
-    TCursor c(mvhd->Body);
+    TByteReader c(mvhd->Body);
     const uint8_t version = c.U8();
     c.Skip(3 + (version == 1 ? 16 : 8));
-    MovieTimeScale = c.U32();
+    MovieTimeScale = c.BE32();
   }
 
   // The first sound track.
@@ -330,30 +318,30 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
   if (stbl.empty()) return true;
 
   if (auto mdhd = Child(mdia, FourCC("mdhd"))) {
-    TCursor c(mdhd->Body);
+    TByteReader c(mdhd->Body);
     const uint8_t version = c.U8();
     c.Skip(3 + (version == 1 ? 16 : 8));
-    TimeScale = c.U32();
+    TimeScale = c.BE32();
   }
 
   // The sample description: the first entry.
   if (auto stsd = Child(stbl, FourCC("stsd"))) {
-    TCursor c(stsd->Body);
+    TByteReader c(stsd->Body);
     c.Skip(4);
-    const uint32_t entries = c.U32();
+    const uint32_t entries = c.BE32();
     auto list = Children(c.Rest());
     if (entries >= 1 && !list.empty()) {
       const TBox& entry = list.front();
       const char name[4] = {char(entry.Type >> 24), char(entry.Type >> 16), char(entry.Type >> 8), char(entry.Type)};
       CodecName.assign(name, 4);
-      TCursor e(entry.Body);
+      TByteReader e(entry.Body);
       e.Skip(6 + 2);  // reserved, data reference index
-      const uint16_t version = e.U16();
+      const uint16_t version = e.BE16();
       e.Skip(2 + 4);  // revision, vendor
-      const uint16_t channels = e.U16();
-      const uint16_t sampleSize = e.U16();
+      const uint16_t channels = e.BE16();
+      const uint16_t sampleSize = e.BE16();
       e.Skip(2 + 2);  // compression id, packet size
-      const uint32_t rate = e.U32() >> 16;
+      const uint32_t rate = e.BE32() >> 16;
       // QuickTime sound description versions 1 and 2 add fields.
       if (version == 1) e.Skip(16);
       if (version == 2) e.Skip(36);
@@ -376,14 +364,14 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
             // The "alac" box: version and flags, then the 24-byte
             // ALACSpecificConfig.
             if (b.Type != FourCC("alac") || b.Body.size() < 28) continue;
-            TCursor a(b.Body);
+            TByteReader a(b.Body);
             a.Skip(4 + 4 + 1);  // version/flags, frame length, compatible version
             BitsPerSample = a.U8();
             a.Skip(3);  // pb, mb, kb
             ChannelCount = a.U8();
             a.Skip(2 + 4);  // max run, max frame bytes
-            AvgBitRate = a.U32();
-            const uint32_t alacRate = a.U32();
+            AvgBitRate = a.BE32();
+            const uint32_t alacRate = a.BE32();
             if (!a.Ok()) continue;
             if (alacRate) SampleRate = alacRate;
             // The decoder takes the box as stored: size 36, "alac", version
@@ -408,10 +396,10 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
   if (!stsz || !stsc || (!stco && !co64) || !stts) return true;
   uint32_t count = 0;
   {
-    TCursor c(stsz->Body);
+    TByteReader c(stsz->Body);
     c.Skip(4);
-    const uint32_t uniform = c.U32();
-    count = c.U32();
+    const uint32_t uniform = c.BE32();
+    count = c.BE32();
     if (!c.Ok() || count == 0 || count > kMaxSamples) return true;
     if (uniform == 0 && c.Left() / 4 < count) return true;
     // Samples of one size: no more than the file can hold (the rest would be
@@ -419,18 +407,18 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
     if (uniform > 0) count = uint32_t(std::min<uint64_t>(count, uint64_t(fileSize) / uniform));
     if (count == 0) return true;
     SampleSizes.resize(count);
-    for (uint32_t i = 0; i < count; ++i) SampleSizes[i] = uniform ? uniform : c.U32();
+    for (uint32_t i = 0; i < count; ++i) SampleSizes[i] = uniform ? uniform : c.BE32();
   }
 
   // Durations: the total in track units, for exactly the samples listed.
   {
-    TCursor c(stts->Body);
+    TByteReader c(stts->Body);
     c.Skip(4);
-    const uint32_t entries = c.U32();
+    const uint32_t entries = c.BE32();
     uint64_t samples = 0;
     for (uint32_t i = 0; i < entries && c.Ok() && samples < count; ++i) {
-      uint64_t n = c.U32();
-      const uint64_t delta = c.U32();
+      uint64_t n = c.BE32();
+      const uint64_t delta = c.BE32();
       if (!c.Ok()) break;
       n = std::min<uint64_t>(n, count - samples);
       samples += n;
@@ -441,19 +429,19 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
 
   // Offsets: chunks from stco/co64, samples per chunk from stsc.
   {
-    TCursor offsets(co64 ? co64->Body : stco->Body);
+    TByteReader offsets(co64 ? co64->Body : stco->Body);
     const size_t width = co64 ? 8 : 4;
     offsets.Skip(4);
-    const uint32_t chunks = offsets.U32();
+    const uint32_t chunks = offsets.BE32();
     if (!offsets.Ok() || offsets.Left() / width < chunks) return true;
-    TCursor runs(stsc->Body);
+    TByteReader runs(stsc->Body);
     runs.Skip(4);
-    const uint32_t runCount = runs.U32();
+    const uint32_t runCount = runs.BE32();
     if (!runs.Ok() || runs.Left() / 12 < runCount || runCount == 0) return true;
     auto runAt = [&](uint32_t i, uint32_t* firstChunk, uint32_t* perChunk) {
-      TCursor r(stsc->Body.subspan(8 + size_t(i) * 12, 12));
-      *firstChunk = r.U32();
-      *perChunk = r.U32();
+      TByteReader r(stsc->Body.subspan(8 + size_t(i) * 12, 12));
+      *firstChunk = r.BE32();
+      *perChunk = r.BE32();
     };
     SampleOffsets.reserve(count);
     uint32_t run = 0, firstChunk = 0, perChunk = 0;
@@ -471,7 +459,7 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
         firstChunk = nextFirst;
         perChunk = nextPer;
       }
-      uint64_t at = offsets.Uint(width);
+      uint64_t at = offsets.BE(width);
       for (uint32_t k = 0; k < perChunk && sample < count; ++k, ++sample) {
         const uint32_t size = SampleSizes[sample];
         if (at > uint64_t(fileSize) || size > uint64_t(fileSize) - at) {
@@ -488,14 +476,14 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
       // samples found are kept, their durations recounted.
       Truncated = true;
       SampleSizes.resize(SampleOffsets.size());
-      TCursor c(stts->Body);
+      TByteReader c(stts->Body);
       c.Skip(4);
-      const uint32_t entries = c.U32();
+      const uint32_t entries = c.BE32();
       uint64_t samples = 0;
       MediaUnits = 0;
       for (uint32_t i = 0; i < entries && c.Ok() && samples < SampleOffsets.size(); ++i) {
-        uint64_t n = c.U32();
-        const uint64_t delta = c.U32();
+        uint64_t n = c.BE32();
+        const uint64_t delta = c.BE32();
         n = std::min<uint64_t>(n, SampleOffsets.size() - samples);
         samples += n;
         MediaUnits += n * delta;
@@ -516,10 +504,10 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
           if (item.Type == FourCC("\xA9wrt")) Composer = ItemText(item.Body);
           if (item.Type == FourCC("trkn")) {
             if (auto data = Child(item.Body, FourCC("data"))) {
-              TCursor c(data->Body);
+              TByteReader c(data->Body);
               c.Skip(8 + 2);  // type, locale, reserved
-              const uint16_t track = c.U16();
-              const uint16_t total = c.U16();
+              const uint16_t track = c.BE16();
+              const uint16_t total = c.BE16();
               if (c.Ok()) {
                 Track = track;
                 TrackTotal = total;

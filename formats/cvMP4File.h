@@ -91,4 +91,12 @@ class TMP4File {
   uint16_t TrackTotal = 0;
 };
 
+// True when an AAC AudioSpecificConfig describes plain AAC (Main, LC or
+// LTP) at Rate with 1024 samples per frame, a channel configuration of 1
+// to 7 and no SBR or PS, neither announced by its object type nor by a sync
+// extension behind it: a decoder then gives 1024 frames per access unit at
+// Rate. False for anything else or anything cut short (a configuration at
+// half the track's rate may hide SBR that only the stream shows).
+bool AACConfigIsPlain(std::span<const uint8_t> Config, uint32_t Rate);
+
 }  // namespace cv

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <cstring>
 
+#include "device/cvByteReader.h"
 #include "device/cvIOError.h"
 #include "formats/cvReadFile.h"
 #include "formats/cvTagText.h"
@@ -17,6 +18,21 @@ constexpr size_t kIdHeaderSize = 30;
 constexpr size_t kMaxCommentBytes = 250;
 constexpr int64_t kSearchStep = 241;
 constexpr int kSearchWindows = 50;
+
+// The tag's size bytes are taken whole (not checked for sync-safety), as
+// the header reader has always done.
+int64_t ReadID3v2Size(TReadFile& file) {
+  uint8_t h[10] = {};
+  if (file.ReadAt(0, h, 10) != 10 || std::memcmp(h, "ID3", 3) != 0) return 0;
+  TByteReader r(h, 5);
+  const uint8_t flags = r.U8();
+  const uint32_t b = r.BE32();
+  int64_t size = int64_t{b >> 24} * (1 << 21) + int64_t{(b >> 16) & 0xFF} * (1 << 14) +
+                 int64_t{(b >> 8) & 0xFF} * (1 << 7) + (b & 0xFF) + 10;
+  if (flags & 0x10) size += 10;
+  if (size > file.Size()) return 0;
+  return size;
+}
 
 enum Slot {
   kVendor, kTitle, kArtist, kAlbum, kTrack, kDate, kGenre, kComment, kPerformer, kDescription,
@@ -36,15 +52,6 @@ constexpr TCommentName kCommentNames[] = {
     {"ISRC", kIsrc},
 };
 
-int64_t ReadID3v2Size(TReadFile& file) {
-  uint8_t h[10] = {};
-  if (file.ReadAt(0, h, 10) != 10 || std::memcmp(h, "ID3", 3) != 0) return 0;
-  int64_t size = int64_t{h[6]} * (1 << 21) + int64_t{h[7]} * (1 << 14) + int64_t{h[8]} * (1 << 7) +
-                 h[9] + 10;
-  if (h[5] & 0x10) size += 10;
-  if (size > file.Size()) return 0;
-  return size;
-}
 
 void Interpret(const std::string& text, std::string (&slots)[kSlotCount]) {
   const size_t eq = text.find('=');
@@ -66,7 +73,7 @@ void ReadComments(TReadFile& file, int64_t pos, std::string (&slots)[kSlotCount]
   for (int64_t entry = 0; entry == 0 || count >= entry; ++entry) {
     uint8_t lb[4];
     if (file.ReadAt(pos, lb, 4) != 4) return;
-    const uint32_t length = GetLE32(lb);
+    const uint32_t length = TByteReader(lb).LE32();
     const int64_t q = pos + 4;
     const size_t want = std::min<size_t>(length, kMaxCommentBytes);
     if (want > 0) {  // an empty entry changes nothing
@@ -78,7 +85,7 @@ void ReadComments(TReadFile& file, int64_t pos, std::string (&slots)[kSlotCount]
     if (entry == 0) {
       uint8_t cb[4];
       if (file.ReadAt(pos, cb, 4) != 4) return;
-      count = static_cast<int32_t>(GetLE32(cb));
+      count = static_cast<int32_t>(TByteReader(cb).LE32());
       pos += 4;
     }
   }
@@ -178,14 +185,14 @@ bool TOGGFile::ReadFileInfo(TByteSource& Source) {
   int32_t samples = 0;
   if (int64_t last = FindLastPage(file); last >= 0) {
     const auto header = file.ReadZeroFilled(last, 27);
-    samples = static_cast<int32_t>(GetLE32(header.data() + 6));
+    samples = static_cast<int32_t>(TByteReader(header, 6).LE32());
   }
 
   FileSize = fileSize;
   ChannelCount = ident[11];
-  SampleRate = GetLE32(ident.data() + 12);
+  SampleRate = TByteReader(ident, 12).LE32();
   // A negative nominal rate means "not set".
-  const int32_t nominal = static_cast<int32_t>(GetLE32(ident.data() + 20));
+  const int32_t nominal = static_cast<int32_t>(TByteReader(ident, 20).LE32());
   BitRateNominal = static_cast<uint16_t>(nominal > 0 ? RoundRatio(nominal, 1000) : 0);
   Samples = samples;
   ID3v2Size = static_cast<int32_t>(id3);

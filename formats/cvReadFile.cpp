@@ -40,4 +40,13 @@ std::vector<uint8_t> TReadFile::ReadZeroFilled(int64_t Offset, size_t Count) {
   return buffer;
 }
 
+int64_t LeadingID3v2Size(TReadFile& File) {
+  uint8_t h[10] = {};
+  if (File.ReadAt(0, h, 10) != 10 || h[0] != 'I' || h[1] != 'D' || h[2] != '3') return 0;
+  if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return 0;
+  int64_t size = (int64_t{h[6]} << 21) + (int64_t{h[7]} << 14) + (int64_t{h[8]} << 7) + h[9] + 10;
+  if (h[5] & 0x10) size += 10;
+  return size <= File.Size() ? size : 0;
+}
+
 }  // namespace cv

@@ -43,4 +43,10 @@ class TReadFile {
   size_t windowLength_ = 0;
 };
 
+// Bytes of an ID3v2 tag at the start of the file (header, body and a
+// footer), 0 when there is none, its size is not sync-safe or it would end
+// beyond the file. Readers of kinds that some taggers prefix with such a tag
+// (FLAC, Ogg) start behind it.
+int64_t LeadingID3v2Size(TReadFile& File);
+
 }  // namespace cv

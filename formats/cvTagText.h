@@ -1,7 +1,6 @@
-// Text and number helpers of the WAV, WMA and Ogg readers: trimming, UTF-8
-// validation, decimal conversion, little-endian
-// field access over byte buffers, and the conversion of a playing time in
-// milliseconds into Sectors.
+// Text and number helpers of the readers: trimming, UTF-8 validation,
+// decimal conversion, and the conversion of a playing time in milliseconds
+// into Sectors. (Binary fields are read through device/cvByteReader.h.)
 //
 // Pure functions; safe from any thread.
 #pragma once
@@ -41,15 +40,5 @@ int64_t SectorsFromMs(int64_t Ms);
 
 // Ceil(A / B) for A >= 0, B > 0.
 inline int64_t CeilDiv(int64_t A, int64_t B) { return (A + B - 1) / B; }
-
-// Little-endian fields from a buffer; the caller guarantees the bounds.
-inline uint16_t GetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t GetLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline uint64_t GetLE64(const uint8_t* p) {
-  return static_cast<uint64_t>(GetLE32(p)) | (static_cast<uint64_t>(GetLE32(p + 4)) << 32);
-}
 
 }  // namespace cv

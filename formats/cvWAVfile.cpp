@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/cvByteReader.h"
 #include "formats/cvReadFile.h"
 #include "formats/cvTagText.h"
 
@@ -61,7 +62,7 @@ bool TWAVfile::ReadFileInfo(TByteSource& Source) {
   if (!IdIs(riff, "RIFF") || !IdIs(riff + 8, "WAVE")) return true;
 
   // The RIFF size bounds the walk only when it is a real size inside the file.
-  const uint32_t riffSize = GetLE32(riff + 4);
+  const uint32_t riffSize = TByteReader(riff, 4).LE32();
   int64_t riffEnd = diskSize;
   if (riffSize != 0 && riffSize != 0xFFFFFFFFu && int64_t{riffSize} + 8 <= diskSize)
     riffEnd = int64_t{riffSize} + 8;
@@ -76,7 +77,7 @@ bool TWAVfile::ReadFileInfo(TByteSource& Source) {
   for (int step = 0; step < kMaxChunks && pos + 8 <= diskSize; ++step) {
     uint8_t head[8];
     if (file.ReadAt(pos, head, 8) != 8) break;
-    const int64_t size = GetLE32(head + 4);
+    const int64_t size = TByteReader(head, 4).LE32();
     const int64_t body = pos + 8;
     if (IdIs(head, "data") && !haveData) {
       // The samples run to the end of the file when the size is a streaming
@@ -99,23 +100,25 @@ bool TWAVfile::ReadFileInfo(TByteSource& Source) {
     } else if (IdIs(head, "fact") && !haveFact && size >= 4) {
       uint8_t v[4];
       if (file.ReadAt(body, v, 4) != 4) break;
-      factSamples = static_cast<int32_t>(GetLE32(v));
+      factSamples = static_cast<int32_t>(TByteReader(v).LE32());
       haveFact = true;
     }
     pos = body + size + (size & 1);  // chunks are padded to even sizes
   }
 
   if (!haveFmt || !haveData) return true;
-  const uint16_t channels = GetLE16(fmt + 2);
+  TByteReader f(fmt);
+  const uint16_t tag = f.LE16();
+  const uint16_t channels = f.LE16();
   if (channels != 1 && channels != 2) return true;
 
   Valid = true;
-  FormatTag = GetLE16(fmt + 0);
+  FormatTag = tag;
   ChannelCount = static_cast<uint8_t>(channels);
-  SampleRate = GetLE32(fmt + 4);
-  BytesPerSecond = GetLE32(fmt + 8);
-  BlockAlign = GetLE16(fmt + 12);
-  BitsPerSample = static_cast<uint8_t>(GetLE16(fmt + 14));
+  SampleRate = f.LE32();
+  BytesPerSecond = f.LE32();
+  BlockAlign = f.LE16();
+  BitsPerSample = static_cast<uint8_t>(f.LE16());
   SampleCount = haveFact ? factSamples : 0;
   HasFact = haveFact;
   HeaderSize = static_cast<uint32_t>(std::min<int64_t>(dataStart, 0xFFFFFFFFLL));

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "device/cvByteReader.h"
 #include "formats/cvReadFile.h"
 #include "formats/cvTagText.h"
 #include "formats/cvUnicode.h"
@@ -71,17 +72,17 @@ class TCursor {
   uint16_t U16() {
     uint8_t b[2] = {};
     Read(b, 2);
-    return GetLE16(b);
+    return TByteReader(b).LE16();
   }
   uint32_t U32() {
     uint8_t b[4] = {};
     Read(b, 4);
-    return GetLE32(b);
+    return TByteReader(b).LE32();
   }
   uint64_t U64() {
     uint8_t b[8] = {};
     Read(b, 8);
-    return GetLE64(b);
+    return TByteReader(b).LE64();
   }
   void Skip(int64_t n) { Pos += n; }
 
@@ -93,7 +94,8 @@ class TCursor {
     std::u16string out;
     if (!Read(raw, n * 2)) return out;
     out.reserve(n);
-    for (size_t i = 0; i < n; ++i) out.push_back(static_cast<char16_t>(GetLE16(raw + 2 * i)));
+    TByteReader units(std::span<const uint8_t>(raw, n * 2));
+    for (size_t i = 0; i < n; ++i) out.push_back(static_cast<char16_t>(units.LE16()));
     Skip(static_cast<int64_t>(L) - static_cast<int64_t>(n * 2));
     return out;
   }

@@ -58,6 +58,12 @@ class cvVirtualRecorder final : public cvVirtualRecorderPort {
     return std::clamp(State.Settings.TimeScale, 0.0, 1.0);
   }
 
+  std::string Unavailable() const override {
+    std::lock_guard lock(Mutex);
+    if (Store.Locked()) return State.Faults.Vanished ? "the virtual recorder is gone (fault 'vanished')" : "";
+    return Store.Error();
+  }
+
   bool Owned() const override {
     std::lock_guard lock(Mutex);
     return Store.Locked();

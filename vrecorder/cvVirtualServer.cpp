@@ -140,8 +140,7 @@ bool cvVirtualServer::Start(const std::filesystem::path& directory, const std::f
   }
   auto recorder = OpenVirtualRecorderPort(directory);
   if (!recorder->Owned()) {
-    Error_ = "the virtual recorder in " + directory.string() +
-             " is in use by another process; stop that program first";
+    Error_ = recorder->Unavailable() + " (" + directory.string() + "); stop that program first";
     return false;
   }
 

@@ -348,10 +348,23 @@ bool cvVRStateStore::TryLock() {
     return false;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    LastError = errno == EWOULDBLOCK ? "the virtual recorder is in use by another process"
-                                     : std::string("cannot lock: ") + std::strerror(errno);
+    if (errno == EWOULDBLOCK) {
+      // The holder wrote its process id into the file when it took the lock.
+      char text[24] = {};
+      const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+      const long pid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
+      LastError = "the virtual recorder is in use by another program";
+      if (pid > 0) LastError += " (pid " + std::to_string(pid) + ")";
+    } else {
+      LastError = std::string("cannot lock: ") + std::strerror(errno);
+    }
     ::close(fd);
     return false;
+  }
+  // Who holds it, for the next process that finds it locked.
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    // Only the holder's name is lost; the lock itself holds.
   }
   LockFd = fd;
   return true;

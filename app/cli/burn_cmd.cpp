@@ -30,8 +30,12 @@ namespace {
 
 struct BurnOptions {
   std::string device;
-  int pause = -1;  // not given: 450 sectors, 150 with --sao
+  // Two seconds: what the CD standard and other burners use between tracks.
+  int pause = 150;
   std::int64_t cacheSize = 8388608;
+  int speed = 0;  // x, 0 = the drive's fastest
+  bool closeDisc = false;
+  bool eject = false;
   std::vector<std::string> files;
   bool sao = false;
   bool noCDText = false;
@@ -95,7 +99,7 @@ int Burn(const BurnOptions& options) {
     sao.TestWrite = options.simulate;
     burner.SetWriteMode(cv::TWriteMode::SessionAtOnce, sao);
   }
-  const int pause = options.pause >= 0 ? options.pause : options.sao ? 150 : 450;
+  const int pause = options.pause;
 
   // Every file is measured and added before anything is sent to the drive.
   burner.ClearTracks();
@@ -118,6 +122,8 @@ int Burn(const BurnOptions& options) {
                 << "  " << cv::DescribeTrack(track.Track) << '\n';
   }
   burner.SetCacheSize(static_cast<std::int32_t>(options.cacheSize));
+  burner.SetWriteSpeed(static_cast<std::uint16_t>(options.speed));
+  burner.SetCloseDisc(options.closeDisc);
   burner.SetTestWrite(options.simulate);
 
   bool done = false;
@@ -172,6 +178,7 @@ int Burn(const BurnOptions& options) {
   }
   std::cout << message << '\n';
   if (!disc.empty()) std::cout << "Disc: " << disc << '\n';
+  if (options.eject && !burner.EjectMedium(true)) std::cerr << "corvid-burn: the tray could not be opened\n";
   const std::int32_t selected = burner.GetSelectedDevice();
   if (!options.simulate && selected >= 0 && burner.GetDevicePath(static_cast<std::uint8_t>(selected)) == "virtual")
     std::cout << "Disc image: " << (cv::VirtualRecorderDirectory() / "disc.cue").string() << " ("
@@ -184,8 +191,8 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                       auto options = std::make_shared<BurnOptions>();
                       cli::AddDeviceOption(sub, options->device);
                       sub.add_option("--pause", options->pause,
-                                     "Pause before each track, in sectors (75 a second; default 450, 150 with --sao; "
-                                     "0 with --sao joins the tracks gaplessly)")
+                                     "Pause before each track after the first, in sectors (75 a second; 150 is "
+                                     "the CD standard's two seconds; 0 with --sao joins the tracks gaplessly)")
                           ->check(CLI::Range(0, 65535));
                       sub.add_flag("--sao", options->sao,
                                    "Write Session-At-Once onto a blank CD: gapless joins, CD-TEXT from the tags, "
@@ -195,10 +202,18 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                           ->check([](const std::string& code) {
                             return cv::ValidMcn(code) ? std::string() : std::string("13 digits expected");
                           });
+                      sub.add_option("--speed", options->speed,
+                                     "Write speed in x (176.4 kB/s), sent with SET CD SPEED; 0 asks for the "
+                                     "drive's fastest ('corvid-burn media' lists the drive's speeds)")
+                          ->check(CLI::Range(0, 255));
+                      sub.add_flag("--close-disc", options->closeDisc,
+                                   "Close the disc after a burn that succeeds: no session can be added later "
+                                   "(default: off, the disc stays appendable)");
+                      sub.add_flag("--eject", options->eject, "Open the tray when the burn has succeeded (default: off)");
                       sub.add_option("--cache-size", options->cacheSize, "Decode-ahead cache in bytes")
                           ->check(CLI::Range(std::int64_t{0}, std::int64_t{2147483647}));
                       sub.add_flag("--simulate", options->simulate,
-                                   "Simulate: the drive goes through the burn but writes nothing (Test Write)");
+                                   "Simulate: the drive goes through the burn but writes nothing (Test Write; default: off)");
                       sub.add_option("FILE", options->files,
                                      "Audio files (WAV, MP3, WMA, Ogg Vorbis), playlists (.m3u, .m3u8, .pls) "
                                      "or cue sheets (.cue)")

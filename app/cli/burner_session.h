@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,15 +26,20 @@ struct BurnerSession {
 void AddDeviceOption(CLI::App& sub, std::string& device);
 
 // Finds the drives and selects device: a list index, a device path, or
-// "virtual"; empty selects the first drive. Answers an empty string, or the
-// message why it could not.
+// "virtual"; empty selects the first drive, but not the virtual recorder
+// while a real drive node exists that could not be opened. Answers an empty
+// string, or the message why it could not (naming every node that would
+// not open, and why).
 std::string OpenBurner(BurnerSession& session, const std::string& device);
 
 // The status as the window shows it ("WRITING", "CLOSING TRACK # 2", ...).
 std::string StatusWord(cv::TKAudioCDBurner& burner);
 
 // The progress line on standard error: redrawn in place on a terminal,
-// otherwise one line every few seconds.
+// otherwise one line every few seconds. A burn's line reads
+//   WRITING  track 2 of 3  0:41 of 3:20 (m:ss)  21%  8.0x  0:25 left  buffer  93%
+// (times in minutes:seconds; speed and time left once writing has gone on
+// for a second).
 class ProgressLine {
  public:
   ProgressLine();
@@ -47,6 +53,10 @@ class ProgressLine {
   bool Drawn_ = false;
   std::chrono::steady_clock::time_point Started_;
   std::chrono::steady_clock::time_point Last_;
+  // The first moment sectors were seen written, and how many: the speed
+  // and the time left are reckoned from there.
+  std::chrono::steady_clock::time_point WritingSince_{};
+  std::int32_t WrittenAtStart_ = 0;
 };
 
 // Runs the main thread's queue until done() (the completion event has run

@@ -47,4 +47,8 @@ int Fail(const std::string& message);
 // Prints "corvid-burn: <message>" on standard error and returns kExitUsage.
 int UsageError(const std::string& message);
 
+// True with --verbose (given before or after the subcommand): the decoder's
+// diagnostic lines are printed too.
+bool Verbose();
+
 }  // namespace cli

@@ -21,6 +21,8 @@ std::vector<Command>& Commands() {
   return commands;
 }
 
+bool gVerbose = false;  // set once, by the parser, before any command runs
+
 }  // namespace
 
 Registrar::Registrar(Command command) { Commands().push_back(std::move(command)); }
@@ -29,6 +31,8 @@ int Fail(const std::string& message) {
   std::cerr << "corvid-burn: " << message << '\n';
   return kExitError;
 }
+
+bool Verbose() { return gVerbose; }
 
 int UsageError(const std::string& message) {
   std::cerr << "corvid-burn: " << message << '\n';
@@ -43,6 +47,11 @@ int main(int argc, char** argv) {
   CLI::App app{"corvid-burn: write audio CDs from WAV, MP3, WMA and Ogg Vorbis files", "corvid-burn"};
   app.set_version_flag("--version", std::string("corvid-burn ") + CORVID_VERSION);
   app.require_subcommand(1);
+  // Every option's --help shows its default.
+  app.option_defaults()->always_capture_default();
+  app.add_flag("-v,--verbose", cli::gVerbose,
+               "Also print the decoder's diagnostics (codec warnings such as a filter it could not use before "
+               "converting another way); off by default");
 
   auto& commands = cli::Commands();
   std::stable_sort(commands.begin(), commands.end(),
@@ -51,6 +60,8 @@ int main(int argc, char** argv) {
   std::vector<std::pair<CLI::App*, cli::Runner>> runners;
   for (const auto& command : commands) {
     CLI::App* sub = app.add_subcommand(command.name, command.description);
+    sub->fallthrough();  // --verbose after the subcommand's name too
+    sub->footer("Also: -v,--verbose prints the decoder's diagnostics (default: off).");
     runners.emplace_back(sub, command.setup(*sub));
   }
 

@@ -1,9 +1,11 @@
 // corvid-burn probe [--json] FILE...: identifies each file as the decoder
-// does (readers tried in the order WMA, MP3, Ogg Vorbis, WAV) and prints its
+// does (the signatures of FLAC, Ogg Opus, MP4 and AIFF first, then the readers in
+// the order WMA, MP3, Ogg Vorbis, WAV) and prints its
 // kind, estimated length, stream parameters and tags. With --json, one object
 // per file holding also every field of each reader that was tried. Each file
-// is also decoded once to measure its exact length (length_sectors, the
-// length a burn writes) unless --no-measure is given. A file that cannot be
+// is also measured (length_sectors, the length a burn writes: counted from
+// what the file says where that is exact, length_counted, else by decoding
+// it once) unless --no-measure is given. A file that cannot be
 // opened is reported on its own and the others are still probed; the exit
 // status is then 1. Playlists and cue sheets are probed as the tracks they
 // name: each with the list, line and range it comes from, and, for a cue
@@ -79,6 +81,67 @@ json WAVJson(const TWAVfile& r) {
           {"DataSize", r.DataSize},
           {"HasFact", r.HasFact},
           {"DurationSectors", r.DurationSectors()}};
+}
+
+json VorbisCommentJson(const TVorbisComment& t) {
+  return {{"Vendor", t.Vendor}, {"Title", t.Title}, {"Artist", t.Artist}, {"Album", t.Album},
+          {"Track", t.Track},   {"Date", t.Date},   {"Genre", t.Genre},   {"Comment", t.Comment}};
+}
+
+json FLACJson(const TFLACfile& r) {
+  return {{"Valid", r.Valid},
+          {"FileSize", r.FileSize},
+          {"ID3v2Size", r.ID3v2Size},
+          {"AudioOffset", r.AudioOffset},
+          {"SampleRate", r.SampleRate},
+          {"ChannelCount", r.ChannelCount},
+          {"BitsPerSample", r.BitsPerSample},
+          {"TotalSamples", r.TotalSamples},
+          {"MinBlockSize", r.MinBlockSize},
+          {"MaxBlockSize", r.MaxBlockSize},
+          {"MinFrameSize", r.MinFrameSize},
+          {"MaxFrameSize", r.MaxFrameSize},
+          {"MD5", r.MD5},
+          {"Blocks", r.Blocks},
+          {"DurationSectors", r.DurationSectors()},
+          {"Tags", VorbisCommentJson(r.Tags)}};
+}
+
+json OpusJson(const TOpusFile& r) {
+  return {{"Valid", r.Valid},
+          {"FileSize", r.FileSize},
+          {"ID3v2Size", r.ID3v2Size},
+          {"Serial", r.Serial},
+          {"Version", r.Version},
+          {"ChannelCount", r.ChannelCount},
+          {"PreSkip", r.PreSkip},
+          {"InputSampleRate", r.InputSampleRate},
+          {"OutputGain", r.OutputGain},
+          {"MappingFamily", r.MappingFamily},
+          {"LastGranule", r.LastGranule},
+          {"Samples", r.Samples()},
+          {"DurationSectors", r.DurationSectors()},
+          {"Tags", VorbisCommentJson(r.Tags)}};
+}
+
+json AIFFJson(const TAIFFfile& r) {
+  return {{"Valid", r.Valid},
+          {"AIFC", r.AIFC},
+          {"Compression", r.Compression},
+          {"FileSize", r.FileSize},
+          {"ChannelCount", r.ChannelCount},
+          {"SampleFrames", r.SampleFrames},
+          {"SampleSize", r.SampleSize},
+          {"SampleRate", r.SampleRate},
+          {"DataOffset", r.DataOffset},
+          {"DataSize", r.DataSize},
+          {"Frames", r.Frames()},
+          {"DurationSectors", r.DurationSectors()},
+          {"Title", r.Title},
+          {"Artist", r.Artist},
+          {"Album", r.Album},
+          {"Track", r.Track},
+          {"Comment", r.Comment}};
 }
 
 json FrameJson(const FrameHeader& f) {
@@ -174,6 +237,7 @@ struct TProbeTags {
 // The file's stream parameters and tags, from the reader that accepted it.
 struct TProbeResult {
   uint32_t Channels = 0, SampleRate = 0, BitRateKbps = 0;
+  uint32_t Bits = 0;  // bits per sample of a lossless or PCM source; 0 for lossy ones
   TProbeTags Tags;
 };
 
@@ -182,7 +246,7 @@ TProbeResult Summarise(const TAudioFile& f) {
   switch (f.FileKind) {
     case afWMA: {
       const TWMAfile& w = *f.WMAFile;
-      r = {w.ChannelCount, static_cast<uint32_t>(w.SampleRate), static_cast<uint32_t>(w.BitRateKbps),
+      r = {w.ChannelCount, static_cast<uint32_t>(w.SampleRate), static_cast<uint32_t>(w.BitRateKbps), 0,
            {w.Title, w.Artist, w.Album, w.Year, w.Genre, w.Comment, w.Track}};
       break;
     }
@@ -192,7 +256,7 @@ TProbeResult Summarise(const TAudioFile& f) {
       const TID3v1& v1 = *m.ID3v1;
       auto pick = [](const std::string& a, const std::string& b) { return a.empty() ? b : a; };
       std::string v1Genre = v1.Present ? std::string(ID3v1GenreName(v1.Genre)) : std::string();
-      r = {m.ChannelCount(), m.SampleRateHz(), m.BitRateKbps(),
+      r = {m.ChannelCount(), m.SampleRateHz(), m.BitRateKbps(), 0,
            {pick(v2.Title, v1.Title), pick(v2.Artist, v1.Artist), pick(v2.Album, v1.Album),
             pick(v2.Year, v1.Year), pick(v2.Genre, v1Genre), pick(v2.Comment, v1.Comment),
             v2.Track != 0 ? v2.Track : v1.Track}};
@@ -200,35 +264,53 @@ TProbeResult Summarise(const TAudioFile& f) {
     }
     case afOGG: {
       const TOGGFile& o = *f.OGGFile;
-      r = {o.ChannelCount, o.SampleRate, o.BitRateNominal,
+      r = {o.ChannelCount, o.SampleRate, o.BitRateNominal, 0,
            {o.Title, o.Artist, o.Album, o.Date, o.Genre, o.Comment, o.Track}};
       break;
     }
     case afWAV: {
       const TWAVfile& w = *f.WAVFile;
-      r = {w.ChannelCount, w.SampleRate, static_cast<uint32_t>(uint64_t{w.BytesPerSecond} * 8 / 1000), {}};
+      r = {w.ChannelCount, w.SampleRate, static_cast<uint32_t>(uint64_t{w.BytesPerSecond} * 8 / 1000), w.BitsPerSample,
+           {}};
+      break;
+    }
+    case afFLAC: {
+      const TFLACfile& l = *f.FLACFile;
+      const TVorbisComment& t = l.Tags;
+      const uint64_t seconds = l.SampleRate ? l.TotalSamples / l.SampleRate : 0;
+      r = {l.ChannelCount, l.SampleRate,
+           static_cast<uint32_t>(seconds ? uint64_t(l.FileSize - l.AudioOffset) * 8 / 1000 / seconds : 0),
+           l.BitsPerSample,
+           {t.Title, t.Artist, t.Album, t.Date, t.Genre, t.Comment, t.Track}};
+      break;
+    }
+    case afOpus: {
+      const TOpusFile& o = *f.OpusFile;
+      const TVorbisComment& t = o.Tags;
+      const uint64_t seconds = o.Samples() / TOpusFile::kDecodeRate;
+      r = {o.ChannelCount, TOpusFile::kDecodeRate,
+           static_cast<uint32_t>(seconds ? uint64_t(o.FileSize) * 8 / 1000 / seconds : 0), 0,
+           {t.Title, t.Artist, t.Album, t.Date, t.Genre, t.Comment, t.Track}};
+      break;
+    }
+    case afAIFF: {
+      const TAIFFfile& a = *f.AIFFFile;
+      r = {a.ChannelCount, a.SampleRate,
+           static_cast<uint32_t>(uint64_t{a.SampleRate} * a.ChannelCount * a.SampleSize / 1000), a.SampleSize,
+           {a.Title, a.Artist, a.Album, a.Year, a.Genre, a.Comment, a.Track}};
       break;
     }
     case afM4A: {
       const TMP4File& m = *f.M4AFile;
-      r = {m.ChannelCount, m.SampleRate, m.AvgBitRate / 1000, {m.Title, m.Artist, m.Album, "", "", "", m.Track}};
+      r = {m.ChannelCount, m.SampleRate, m.AvgBitRate / 1000,
+           m.Codec == TMP4Codec::ALAC ? uint32_t(m.BitsPerSample) : 0u,
+           {m.Title, m.Artist, m.Album, "", "", "", m.Track}};
       break;
     }
-    case afFLAC:
-    case afOpus:
-    case afAIFF:
     case afNone:
       break;
   }
   return r;
-}
-
-// Bits per sample of the source, where it has a sample size: PCM kinds and
-// lossless codecs (0 for the lossy ones).
-uint32_t SourceBits(const TAudioFile& f) {
-  if (f.FileKind == afWAV && f.WAVFile) return f.WAVFile->BitsPerSample;
-  if (f.FileKind == afM4A && f.M4AFile) return f.M4AFile->Codec == TMP4Codec::ALAC ? f.M4AFile->BitsPerSample : 0;
-  return 0;
 }
 
 json FileJson(const std::string& path, const TAudioFile& f, bool measured) {
@@ -238,15 +320,19 @@ json FileJson(const std::string& path, const TAudioFile& f, bool measured) {
   if (f.MP3File) readers["MP3"] = MP3Json(*f.MP3File);
   if (f.OGGFile) readers["OGG"] = OGGJson(*f.OGGFile);
   if (f.WAVFile) readers["WAV"] = WAVJson(*f.WAVFile);
+  if (f.FLACFile) readers["FLAC"] = FLACJson(*f.FLACFile);
+  if (f.OpusFile) readers["OPUS"] = OpusJson(*f.OpusFile);
   if (f.M4AFile) readers["M4A"] = M4AJson(*f.M4AFile);
+  if (f.AIFFFile) readers["AIFF"] = AIFFJson(*f.AIFFFile);
   return {{"path", path},
           {"kind", AudioFileKindName(f.FileKind)},
           {"kind_code", static_cast<int>(f.FileKind)},
           {"estimated_sectors", f.EstimatedLength},
           {"length_sectors", measured ? json(f.LengthSectors) : json(nullptr)},
+          {"length_counted", measured ? json(f.LengthCounted) : json(nullptr)},
           {"channels", r.Channels},
           {"sample_rate", r.SampleRate},
-          {"bits", SourceBits(f)},
+          {"bits", r.Bits},
           {"bitrate_kbps", r.BitRateKbps},
           {"tags",
            {{"title", r.Tags.Title},

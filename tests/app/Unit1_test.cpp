@@ -2,7 +2,15 @@
 // recorder directory, sets its medium and faults through the recorder's
 // control panel before the window opens it, and drives the window as a
 // user would (drops, clicks, shortcuts), on Qt's offscreen platform.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -22,6 +30,7 @@
 #include <QtTest>
 
 #include "app/Unit1.h"
+#include "burner/cvDiscFill.h"
 #include "decode/cvAudFiles.h"
 #include "vrecorder/cvVirtualControl.h"
 #include "vrecorder/cvVirtualRecorder.h"
@@ -120,6 +129,9 @@ class TForm1Test : public QObject {
   std::unique_ptr<QTemporaryDir> Files_;
   std::unique_ptr<TForm1> Form_;
   std::vector<TTick> Ticks_;
+  QStringList EraseQuestions_;
+  bool EraseAnswer_ = true;
+  QStringList Notes_;  // desktop notifications shown
 
   // What `corvid-burn virtual insert|set ARGS` does, on this test's
   // recorder (while no window has it open).
@@ -145,9 +157,20 @@ class TForm1Test : public QObject {
     return path;
   }
 
+  // Hands files to the window and waits until their rows are in.
+  void AddAndWait(TForm1& form, const QStringList& files) {
+    form.AddDroppedFiles(files);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Measuring(), kWait);
+  }
+
   // Opens the window on the recorder as set up so far.
   TForm1& Open() {
     Form_ = std::make_unique<TForm1>();
+    Form_->ConfirmErase = [this](const QString& question) {
+      EraseQuestions_ << question;
+      return EraseAnswer_;
+    };
+    Form_->Notify = [this](const QString& summary, const QString& body) { Notes_ << summary + QStringLiteral(": ") + body; };
     cv::TBurnTimings timings = Form_->kacdb.GetTimings();
     timings.DrivePoll = std::chrono::milliseconds(50);
     Form_->kacdb.SetTimings(timings);
@@ -190,6 +213,9 @@ class TForm1Test : public QObject {
     QVERIFY(Recorder_->isValid() && Files_->isValid());
     qputenv("CORVID_VIRTUAL_RECORDER", QFile::encodeName(Recorder_->path()));
     Ticks_.clear();
+    EraseQuestions_.clear();
+    EraseAnswer_ = true;
+    Notes_.clear();
   }
 
   void cleanup() {
@@ -223,16 +249,39 @@ class TForm1Test : public QObject {
     cv::TAudioFile probe("");
     QVERIFY(cv::HasKind(probe.SupportedKinds, cv::afMP3));
     QCOMPARE(form.windowTitle(), QStringLiteral("Corvid Audio CD Burner (WAV, MP3)"));
-    QCOMPARE(form.DialogFilter(),
-             QStringLiteral("All Supported Audio Formats (*.wav;*.mp3)|*.wav;*.mp3|"
-                            "Wave (Microsoft) Aduio Files (*.wav)|*.wav|MP3 Audio Files (*.mp3)|*.mp3|"
-                            "Playlists and Cue Sheets (*.m3u;*.m3u8;*.pls;*.cue)|*.m3u;*.m3u8;*.pls;*.cue"));
+    // And FLAC, Opus, M4A and AIFF (libFLAC, libopus, libavcodec, our own
+    // PCM converter).
+    QVERIFY(cv::HasKind(probe.SupportedKinds, cv::afFLAC) && cv::HasKind(probe.SupportedKinds, cv::afOpus) &&
+            cv::HasKind(probe.SupportedKinds, cv::afM4A) && cv::HasKind(probe.SupportedKinds, cv::afAIFF));
+    const QString masks = QStringLiteral("*.wav;*.mp3;*.flac;*.opus;*.m4a;*.mp4;*.aif;*.aiff;*.aifc");
+    // The form's filter first, then everything the build reads (Ogg Vorbis
+    // and WMA too), those two kinds on their own, and the lists.
+    QVERIFY2(form.DialogFilter().startsWith(
+                 QStringLiteral("All Supported Audio Formats (") + masks + QStringLiteral(")|") + masks +
+                 QStringLiteral("|Wave (Microsoft) Aduio Files (*.wav)|*.wav|MP3 Audio Files (*.mp3)|*.mp3|"
+                                "FLAC Audio Files (*.flac)|*.flac|Ogg Opus Audio Files (*.opus)|*.opus|"
+                                "MPEG-4 Audio Files (*.m4a;*.mp4)|*.m4a;*.mp4|"
+                                "AIFF Audio Files (*.aif;*.aiff;*.aifc)|*.aif;*.aiff;*.aifc|"
+                                "Every Audio File and List This Build Reads (") +
+                 masks),
+             qPrintable(form.DialogFilter()));
+    QVERIFY(form.DialogFilter().endsWith(
+        QStringLiteral("|Playlists and Cue Sheets (*.m3u;*.m3u8;*.pls;*.cue)|*.m3u;*.m3u8;*.pls;*.cue")));
     const QStringList filters = form.od->nameFilters();
-    QCOMPARE(filters.size(), 4);
+    QVERIFY(filters.size() >= 9);
     QVERIFY(filters[0].startsWith(QStringLiteral("All Supported Audio Formats (*.wav")));
     QVERIFY(filters[1].startsWith(QStringLiteral("Wave (Microsoft) Aduio Files (*.wav")));
     QVERIFY(filters[2].startsWith(QStringLiteral("MP3 Audio Files (*.mp3")));
-    QVERIFY(filters[3].startsWith(QStringLiteral("Playlists and Cue Sheets (*.m3u")));
+    QVERIFY(filters[3].startsWith(QStringLiteral("FLAC Audio Files (*.flac")));
+    QVERIFY(filters[6].startsWith(QStringLiteral("AIFF Audio Files (*.aif")));
+    QVERIFY(filters[7].startsWith(QStringLiteral("Every Audio File and List This Build Reads (*.wav *.WAV *.mp3")));
+    // This build decodes Ogg Vorbis: the dialog offers it, and picks the
+    // entry that shows every kind.
+    QVERIFY(filters[7].contains(QStringLiteral("*.ogg")));
+    QVERIFY(filters.contains(QStringLiteral("Ogg Vorbis Audio Files (*.ogg *.OGG *.oga *.OGA)")));
+    QVERIFY(filters.last().startsWith(QStringLiteral("Playlists and Cue Sheets (*.m3u")));
+    QCOMPARE(form.od->selectedNameFilter(), filters[7]);
+    QCOMPARE(form.od->fileMode(), QFileDialog::ExistingFiles);
     QCOMPARE(form.Label3->text(), QStringLiteral("IDLE"));
     QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : (Click Here)"));
   }
@@ -287,22 +336,27 @@ class TForm1Test : public QObject {
 
     const QTreeWidgetItem* first = form.clBox->topLevelItem(0);
     QCOMPARE(first->text(TForm1::lcType), QStringLiteral("WAV"));
-    QCOMPARE(first->text(TForm1::lcName), wav);
+    // No tags: the file's name, the full path in the tooltip.
+    QCOMPARE(first->text(TForm1::lcName), QStringLiteral("first song.wav"));
+    QCOMPARE(first->toolTip(TForm1::lcName), wav);
+    QCOMPARE(form.RowPath(0), wav);
     QCOMPARE(first->text(TForm1::lcDuration), Msf(300));
     QCOMPARE(first->text(TForm1::lcSectors), QStringLiteral("300"));
 
     const QTreeWidgetItem* second = form.clBox->topLevelItem(1);
     QCOMPARE(second->text(TForm1::lcType), QStringLiteral("MP3"));
-    QCOMPARE(second->text(TForm1::lcName), mp3);
+    QCOMPARE(form.RowPath(1), mp3);
     // Two seconds of audio are 150 sectors; the decoder may keep some of the
     // encoder's padding.
     const int mp3Sectors = second->text(TForm1::lcSectors).toInt();
     QVERIFY2(mp3Sectors >= 150 && mp3Sectors <= 160, qPrintable(second->text(TForm1::lcSectors)));
     QCOMPARE(second->text(TForm1::lcDuration), Msf(mp3Sectors));
 
-    // Each track counts with a 150-sector gap; the timer stays off so that
-    // the total stays in view.
-    QCOMPARE(form.Label3->text(), Msf(300 + 150 + mp3Sectors + 150));
+    // The total is what the burn writes: the MP3 of two seconds padded to
+    // four, and the window's 450-sector pause before it; the timer stays off
+    // so that the total stays in view.
+    QCOMPARE(form.Label3->text(), Msf(300 + 450 + std::max(mp3Sectors, 300)));
+    QCOMPARE(form.CapacityBar->value(), 300 + 450 + std::max(mp3Sectors, 300));
     QVERIFY(!form.Timer1->isActive());
     // The rows are the window's; the burner's list is filled only by Burn.
     QCOMPARE(form.kacdb.GetTrackCount(), 0);
@@ -335,7 +389,7 @@ class TForm1Test : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(form.clBox->topLevelItemCount(), 1, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QStringLiteral(" Inserting ") + wav + QStringLiteral(" Done !!!"),
                               kWait);
-    QCOMPARE(form.clBox->topLevelItem(0)->text(TForm1::lcName), wav);
+    QCOMPARE(form.RowPath(0), wav);
     QVERIFY(form.isVisible());
   }
 
@@ -343,15 +397,15 @@ class TForm1Test : public QObject {
     TForm1& form = Open();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    form.AddDroppedFiles({Wav(QStringLiteral("a.wav"), 75), Wav(QStringLiteral("b.wav"), 76), Wav(QStringLiteral("c.wav"), 77)});
+    AddAndWait(form, {Wav(QStringLiteral("a.wav"), 75), Wav(QStringLiteral("b.wav"), 76), Wav(QStringLiteral("c.wav"), 77)});
     QCOMPARE(form.clBox->topLevelItemCount(), 3);
 
     form.clBox->setFocus();
     form.clBox->setCurrentItem(form.clBox->topLevelItem(1));
     QTest::keyClick(form.clBox, Qt::Key_Delete);
     QCOMPARE(form.clBox->topLevelItemCount(), 2);
-    QCOMPARE(form.clBox->topLevelItem(0)->text(TForm1::lcName), File(QStringLiteral("a.wav")));
-    QCOMPARE(form.clBox->topLevelItem(1)->text(TForm1::lcName), File(QStringLiteral("c.wav")));
+    QCOMPARE(form.RowPath(0), File(QStringLiteral("a.wav")));
+    QCOMPARE(form.RowPath(1), File(QStringLiteral("c.wav")));
 
     // Delete with nothing selected removes nothing.
     form.clBox->clearSelection();
@@ -363,7 +417,7 @@ class TForm1Test : public QObject {
     QCOMPARE(form.kacdb.GetTrackCount(), 0);
   }
 
-  void addFromTheDialogAddsARowWithoutKind() {
+  void addFromTheDialogAddsTheRowWithItsKind() {
     TForm1& form = Open();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const QString wav = Wav(QStringLiteral("chosen.wav"), 90);
@@ -373,12 +427,16 @@ class TForm1Test : public QObject {
       static_cast<QDialog*>(form.od)->accept();
     });
     form.Add1->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Measuring(), kWait);
     QCOMPARE(form.clBox->topLevelItemCount(), 1);
     const QTreeWidgetItem* row = form.clBox->topLevelItem(0);
-    QCOMPARE(row->text(TForm1::lcType), QString());
-    QCOMPARE(row->text(TForm1::lcName), wav);
+    QCOMPARE(row->text(TForm1::lcType), QStringLiteral("WAV"));
+    QCOMPARE(row->text(TForm1::lcName), QStringLiteral("chosen.wav"));
+    QCOMPARE(form.RowPath(0), wav);
     QCOMPARE(row->text(TForm1::lcDuration), Msf(90));
     QCOMPARE(row->text(TForm1::lcSectors), QStringLiteral("90"));
+    // The total follows the add: one track, padded to four seconds.
+    QCOMPARE(form.Label3->text(), Msf(300));
   }
 
   void burnShowsProgressThenWriteDoneAndBurnsAgain() {
@@ -387,7 +445,7 @@ class TForm1Test : public QObject {
     QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("speed=4"), QStringLiteral("buffer-kib=64")}));
     TForm1& form = Open();
     const QString wav = Wav(QStringLiteral("album.wav"), 900);
-    form.AddDroppedFiles({wav});
+    AddAndWait(form, {wav});
     QCOMPARE(form.clBox->topLevelItemCount(), 1);
 
     QTest::mouseClick(form.Button1, Qt::LeftButton);
@@ -406,7 +464,8 @@ class TForm1Test : public QObject {
       if (t.Label3 != QStringLiteral("WRITING")) continue;
       QVERIFY(!t.BurnEnabled && !t.EraseEnabled && !t.EjectEnabled && !t.LoadEnabled && !t.FreeSpaceEnabled &&
               !t.DrivesEnabled);
-      QVERIFY(t.AddEnabled);
+      // The list is locked: nothing can be added, removed or moved.
+      QVERIFY(!t.AddEnabled);
     }
     QCOMPARE(form.PB->maximum(), form.kacdb.GetTotalSectors());
     QTRY_COMPARE_WITH_TIMEOUT(form.Label3->text(), QStringLiteral("IDLE"), kWait);
@@ -434,7 +493,7 @@ class TForm1Test : public QObject {
               "TRACK 01 AUDIO\nTITLE \"One\"\nINDEX 01 00:00:00\n"
               "TRACK 02 AUDIO\nINDEX 01 00:05:00\n");
     }
-    form.AddDroppedFiles({cue});
+    AddAndWait(form, {cue});
     QCOMPARE(form.clBox->topLevelItemCount(), 2);
     QCOMPARE(form.Label2->text(), QStringLiteral(" Inserting ") + cue + QStringLiteral(" Done !!!"));
     const QTreeWidgetItem* first = form.clBox->topLevelItem(0);
@@ -444,7 +503,7 @@ class TForm1Test : public QObject {
     const QTreeWidgetItem* second = form.clBox->topLevelItem(1);
     QCOMPARE(second->text(TForm1::lcName), QStringLiteral("Band"));
     QCOMPARE(second->text(TForm1::lcSectors), QStringLiteral("625"));
-    QCOMPARE(form.Label3->text(), Msf(1000 + 2 * 150));
+    QCOMPARE(form.Label3->text(), Msf(375 + 450 + 625));
 
     BurnAndWait(form, QStringLiteral("Write Done!"));
     QCOMPARE(DiscTracks(), 2);
@@ -460,7 +519,7 @@ class TForm1Test : public QObject {
       QVERIFY(f.open(QIODevice::WriteOnly));
       f.write("here.wav\nnot-here.wav\n");
     }
-    form.AddDroppedFiles({list});
+    AddAndWait(form, {list});
     QCOMPARE(form.clBox->topLevelItemCount(), 0);
     QVERIFY2(form.Label2->text().startsWith(QStringLiteral(" Inserting ") + list + QStringLiteral(" Failed !!! (") +
                                             list + QStringLiteral(" line 2: \"not-here.wav\" does not exist")),
@@ -469,9 +528,9 @@ class TForm1Test : public QObject {
 
   void burnStopsAtTheFirstRowWithoutPath() {
     TForm1& form = Open();
-    form.AddDroppedFiles({Wav(QStringLiteral("one.wav"), 310)});
+    AddAndWait(form, {Wav(QStringLiteral("one.wav"), 310)});
     form.clBox->addTopLevelItem(new QTreeWidgetItem(QStringList{QString(), QStringLiteral("   "), Msf(0), QStringLiteral("0")}));
-    form.AddDroppedFiles({Wav(QStringLiteral("three.wav"), 320)});
+    AddAndWait(form, {Wav(QStringLiteral("three.wav"), 320)});
     QCOMPARE(form.clBox->topLevelItemCount(), 3);
     BurnAndWait(form, QStringLiteral("Write Done!"));
     QCOMPARE(form.kacdb.GetTrackCount(), 1);
@@ -481,7 +540,7 @@ class TForm1Test : public QObject {
   void writeErrorShowsTheDrivesSenseCode() {
     QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("write-error-at=100")}));
     TForm1& form = Open();
-    form.AddDroppedFiles({Wav(QStringLiteral("doomed.wav"), 400)});
+    AddAndWait(form, {Wav(QStringLiteral("doomed.wav"), 400)});
     // The recorder answers 3/0C/00: ASC 0Ch, ASCQ 00h; the words beside it.
     BurnAndWait(form, QStringLiteral("Write Done Failed! (DEVICE ERROR %1) - write error (3/0C/00): the CD-R holds "
                                      "what was written until then")
@@ -501,7 +560,7 @@ class TForm1Test : public QObject {
       ++asked;
       return agree;
     };
-    form.AddDroppedFiles({Wav(QStringLiteral("long.wav"), 3000)});
+    AddAndWait(form, {Wav(QStringLiteral("long.wav"), 3000)});
     QVERIFY(!form.ButtonCancel->isEnabled());
     QTest::mouseClick(form.Button1, Qt::LeftButton);
     QVERIFY(form.ButtonCancel->isEnabled());
@@ -528,7 +587,7 @@ class TForm1Test : public QObject {
   void aFileChangedAfterItWasDroppedIsRefusedByName() {
     TForm1& form = Open();
     const QString wav = Wav(QStringLiteral("changing.wav"), 400);
-    form.AddDroppedFiles({wav});
+    AddAndWait(form, {wav});
     QCOMPARE(form.clBox->topLevelItemCount(), 1);
     // Rewritten between the drop and Burn (the row keeps the old length).
     WriteWav(wav, 500);
@@ -555,7 +614,19 @@ class TForm1Test : public QObject {
     // A minimal blank of 60 s at this scale lasts 3 s.
     QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("time-scale=0.05")}));
     TForm1& form = Open();
+    // Declined: nothing happens.
+    EraseAnswer_ = false;
     QTest::mouseClick(form.Button2, Qt::LeftButton);
+    QCOMPARE(EraseQuestions_.size(), 1);
+    QVERIFY2(EraseQuestions_[0].contains(QStringLiteral("CD-RW")) &&
+                 EraseQuestions_[0].contains(QStringLiteral("VIRTUAL RECORDER")) &&
+                 EraseQuestions_[0].contains(QStringLiteral("Every track and session on it is destroyed")),
+             qPrintable(EraseQuestions_[0]));
+    QVERIFY(!form.JobRunning());
+    QCOMPARE(form.Label2->text(), QStringLiteral("Erase not started: nothing was changed"));
+    EraseAnswer_ = true;
+    QTest::mouseClick(form.Button2, Qt::LeftButton);
+    QCOMPARE(EraseQuestions_.size(), 2);
     QCOMPARE(form.Label2->text(), QStringLiteral("Erasing Disc"));
     QVERIFY(form.JobRunning());
     QVERIFY(!form.Button1->isEnabled() && !form.Button3->isEnabled());
@@ -599,6 +670,212 @@ class TForm1Test : public QObject {
     QTest::mouseClick(form.Button4, Qt::LeftButton);
     QTest::mouseClick(form.Label4, Qt::LeftButton);
     QCOMPARE(form.Label4->text(), QStringLiteral("Free Space : ") + Msf(359849));
+  }
+
+  void rowsAreReorderedByKeyboardAndBurnInTheirNewOrder() {
+    TForm1& form = Open();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const QString a = Wav(QStringLiteral("a.wav"), 300), b = Wav(QStringLiteral("b.wav"), 400),
+                  c = Wav(QStringLiteral("c.wav"), 500);
+    AddAndWait(form, {a, b, c});
+    QCOMPARE(form.clBox->dragDropMode(), QAbstractItemView::InternalMove);
+    form.clBox->setFocus();
+    form.clBox->setCurrentItem(form.clBox->topLevelItem(2));
+    QTest::keyClick(form.clBox, Qt::Key_Up, Qt::ControlModifier);
+    QCOMPARE(form.RowPath(0), a);
+    QCOMPARE(form.RowPath(1), c);
+    QCOMPARE(form.RowPath(2), b);
+    QTest::keyClick(form.clBox, Qt::Key_Up, Qt::ControlModifier);
+    QCOMPARE(form.RowPath(0), c);
+    // At the top it stays; Ctrl+Down moves it back one place.
+    QTest::keyClick(form.clBox, Qt::Key_Up, Qt::ControlModifier);
+    QCOMPARE(form.RowPath(0), c);
+    QTest::keyClick(form.clBox, Qt::Key_Down, Qt::ControlModifier);
+    QCOMPARE(form.RowPath(0), a);
+    QCOMPARE(form.RowPath(1), c);
+    QCOMPARE(form.RowPath(2), b);
+    // The burn writes them in the list's order: 300, 500, 400 sectors.
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QFile cue(Recorder_->filePath(QStringLiteral("disc.cue")));
+    QVERIFY(cue.open(QIODevice::ReadOnly));
+    const QString sheet = QString::fromUtf8(cue.readAll());
+    // Track 2 starts after track 1 (300) and its pause (450); track 3 after
+    // track 2 (500) and another pause.
+    QVERIFY2(sheet.contains(QStringLiteral("INDEX 01 ") + Msf(300 + 450)), qPrintable(sheet));
+    QVERIFY2(sheet.contains(QStringLiteral("INDEX 01 ") + Msf(300 + 450 + 500 + 450)), qPrintable(sheet));
+  }
+
+  void capacityBarCountsPausesTheMinimumAndSaysWhenOver() {
+    TForm1& form = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // A blank 80-minute CD-R is in the drive: its free space is the bar's end.
+    QCOMPARE(form.KnownFreeSectors(), 359849);
+    QCOMPARE(form.CapacityBar->maximum(), 359849);
+    AddAndWait(form, {Wav(QStringLiteral("short.wav"), 100), Wav(QStringLiteral("long.wav"), 1000),
+                      Wav(QStringLiteral("almost.wav"), 299)});
+    // 300 (padded) + 450 + 1000 + 450 + 300 (padded).
+    QCOMPARE(form.NeededSectors(), 2500);
+    QCOMPARE(form.CapacityBar->value(), 2500);
+    QCOMPARE(form.Label3->text(), Msf(2500));
+    QVERIFY2(form.CapacityBar->format().startsWith(QStringLiteral("3 tracks, 0:33 of 79:57 free (m:ss)")),
+             qPrintable(form.CapacityBar->format()));
+    QVERIFY(!form.CapacityBar->property("over").toBool());
+    // A pause of two seconds: 300 + 150 + 1000 + 150 + 300.
+    form.PauseBox->setValue(150);
+    QCOMPARE(form.CapacityBar->value(), 1900);
+    QCOMPARE(form.Label3->text(), Msf(1900));
+    // Over capacity: pauses of 65535 sectors make the list longer than the
+    // disc; the bar turns red and says by how much.
+    form.PauseBox->setValue(65535);
+    for (int i = 0; i < 4; ++i) AddAndWait(form, {Wav(QStringLiteral("more%1.wav").arg(i), 300)});
+    const qint64 needed = 300 + 1000 + 5 * 300 + 6 * 65535;
+    QCOMPARE(form.NeededSectors(), needed);
+    QVERIFY(form.CapacityBar->property("over").toBool());
+    QCOMPARE(form.CapacityBar->value(), form.CapacityBar->maximum());
+    QCOMPARE(form.CapacityBar->palette().color(QPalette::Highlight), QColor(0xc0, 0x1c, 0x28));
+    const QString over = QString::fromStdString(cv::MinutesSecondsText(needed - 359849 + 74));
+    QVERIFY2(form.CapacityBar->format().endsWith(QStringLiteral(": ") + over + QStringLiteral(" too long")),
+             qPrintable(form.CapacityBar->format()));
+    // Burn agrees: refused for want of space.
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QVERIFY2(form.Label2->text().startsWith(QStringLiteral("Burn Not Started! (NOT ENOUGH FREE SPACE")),
+             qPrintable(form.Label2->text()));
+    // Removing rows brings it back under.
+    QTest::keyClick(form.clBox, Qt::Key_Delete, Qt::ControlModifier);
+    QCOMPARE(form.NeededSectors(), 0);
+    QVERIFY(!form.CapacityBar->property("over").toBool());
+  }
+
+  void withoutADiscTheBarCountsAgainstBlankSizes() {
+    QVERIFY(Virtual({QStringLiteral("insert"), QStringLiteral("none")}));
+    TForm1& form = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.KnownFreeSectors(), -1);
+    AddAndWait(form, {Wav(QStringLiteral("one.wav"), 750)});
+    QCOMPARE(form.CapacityBar->maximum(), 74 * 60 * 75);
+    QVERIFY2(form.CapacityBar->format().startsWith(QStringLiteral("1 track, 0:10 of a 74-minute CD (m:ss)")),
+             qPrintable(form.CapacityBar->format()));
+  }
+
+  void measuringKeepsTheWindowTurning() {
+    // Fifty files: the call that takes them returns before any is measured
+    // (the rows come from the measuring thread's results, queued to the
+    // event loop), and the window takes and shows work meanwhile.
+    TForm1& form = Open();
+    QStringList files;
+    for (int i = 0; i < 50; ++i) files << Wav(QStringLiteral("f%1.wav").arg(i, 2, 10, QLatin1Char('0')), 75);
+    form.AddDroppedFiles(files);
+    QVERIFY(form.Measuring());
+    QCOMPARE(form.clBox->topLevelItemCount(), 0);
+    QVERIFY2(form.CapacityBar->format().contains(QStringLiteral("measuring 50 more")),
+             qPrintable(form.CapacityBar->format()));
+    // A queued call runs in the loop that brings the rows in.
+    bool ran = false;
+    QMetaObject::invokeMethod(&form, [&] { ran = true; }, Qt::QueuedConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(ran, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Measuring(), kWait);
+    QCOMPARE(form.clBox->topLevelItemCount(), 50);
+    for (int i = 0; i < 50; ++i) QCOMPARE(form.RowPath(i), files[i]);
+    QCOMPARE(form.NeededSectors(), 50 * 300 + 49 * 450);
+    QVERIFY(!form.CapacityBar->format().contains(QStringLiteral("measuring")));
+    // Clear All while files are measured drops what is queued.
+    form.AddDroppedFiles(files);
+    form.ClearAll1->trigger();
+    QVERIFY(!form.Measuring());
+    QCOMPARE(form.clBox->topLevelItemCount(), 0);
+    bool later = false;
+    QTimer::singleShot(200, &form, [&] { later = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(later, kWait);
+    QVERIFY(form.clBox->topLevelItemCount() < 50);
+  }
+
+  void theOptionsReachTheBurner() {
+    TForm1& form = Open();
+    AddAndWait(form, {Wav(QStringLiteral("one.wav"), 300), Wav(QStringLiteral("two.wav"), 400)});
+    // The recorder's own list: one speed, 48x.
+    QCOMPARE(form.SpeedBox->count(), 2);
+    QCOMPARE(form.SpeedBox->itemText(0), QStringLiteral("Fastest"));
+    QCOMPARE(form.SpeedBox->itemText(1), QStringLiteral("48x"));
+    QCOMPARE(form.PauseBox->value(), 450);
+    QVERIFY(!form.CloseDiscBox->isChecked());
+    QVERIFY(!form.EjectBox->isChecked());
+    form.SpeedBox->setCurrentIndex(1);
+    form.PauseBox->setValue(150);
+    form.CloseDiscBox->setChecked(true);
+    form.EjectBox->setChecked(true);
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QCOMPARE(form.kacdb.GetWriteSpeed(), 48);
+    QVERIFY(form.kacdb.GetCloseDisc());
+    QVERIFY2(form.Label2->toolTip().contains(QStringLiteral("is complete")), qPrintable(form.Label2->toolTip()));
+    // The pause before track 2 is two seconds.
+    QFile cue(Recorder_->filePath(QStringLiteral("disc.cue")));
+    QVERIFY(cue.open(QIODevice::ReadOnly));
+    const QString sheet = QString::fromUtf8(cue.readAll());
+    QVERIFY2(sheet.contains(QStringLiteral("INDEX 00 ") + Msf(300)) &&
+                 sheet.contains(QStringLiteral("INDEX 01 ") + Msf(300 + 150)),
+             qPrintable(sheet));
+    // Ejected when done: no disc to read.
+    QTRY_COMPARE_WITH_TIMEOUT(form.KnownFreeSectors(), -1, kWait);
+    QVERIFY(form.kacdb.GetMediumType() == 0 || form.kacdb.GetFreeSpace() < 0);
+  }
+
+  void aSimulatedBurnWritesNothing() {
+    TForm1& form = Open();
+    AddAndWait(form, {Wav(QStringLiteral("one.wav"), 300)});
+    QVERIFY(!form.SimulateBox->isChecked());
+    form.SimulateBox->setChecked(true);
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QVERIFY2(form.Label2->toolTip().startsWith(QStringLiteral("simulated burn")), qPrintable(form.Label2->toolTip()));
+    QCOMPARE(DiscTracks(), 0);
+    QCOMPARE(DiscBytes(), 0);
+    // Unticked, the next burn writes.
+    form.SimulateBox->setChecked(false);
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QCOMPARE(DiscTracks(), 1);
+  }
+
+  void theListIsLockedWhileTheDiscIsWrittenAndTheEndIsAnnounced() {
+    QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("speed=4"), QStringLiteral("buffer-kib=64")}));
+    TForm1& form = Open();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    AddAndWait(form, {Wav(QStringLiteral("one.wav"), 600), Wav(QStringLiteral("two.wav"), 600)});
+    const qint64 freeBefore = form.KnownFreeSectors();
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QVERIFY(form.JobRunning());
+    QCOMPARE(form.clBox->dragDropMode(), QAbstractItemView::NoDragDrop);
+    QVERIFY(!form.Delete1->isEnabled() && !form.ClearAll1->isEnabled() && !form.Add1->isEnabled() &&
+            !form.MoveUp1->isEnabled() && !form.OptionsPanel->isEnabled());
+    // Keys and drops change nothing.
+    form.clBox->setFocus();
+    form.clBox->setCurrentItem(form.clBox->topLevelItem(1));
+    QTest::keyClick(form.clBox, Qt::Key_Delete, Qt::ControlModifier);
+    QTest::keyClick(form.clBox, Qt::Key_Delete);
+    QTest::keyClick(form.clBox, Qt::Key_Up, Qt::ControlModifier);
+    DropFiles(form, {Wav(QStringLiteral("late.wav"), 100)});
+    QCoreApplication::processEvents();
+    QCOMPARE(form.clBox->topLevelItemCount(), 2);
+    QVERIFY(!form.Measuring());
+    // The track being written is highlighted, the bar says which and how long.
+    QTRY_VERIFY_WITH_TIMEOUT(form.clBox->topLevelItem(0)->font(TForm1::lcName).bold() ||
+                                 form.clBox->topLevelItem(1)->font(TForm1::lcName).bold(),
+                             kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(form.PB->format().startsWith(QStringLiteral("Track ")) &&
+                                 form.PB->format().contains(QStringLiteral(" of 2 - ")),
+                             kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QStringLiteral("Write Done!"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Button1->isEnabled(), kWait);
+    // Unlocked, no highlight, the free space read again, the end announced.
+    QCOMPARE(form.clBox->dragDropMode(), QAbstractItemView::InternalMove);
+    QVERIFY(form.Delete1->isEnabled());
+    QVERIFY(!form.clBox->topLevelItem(0)->font(TForm1::lcName).bold());
+    QVERIFY(!form.clBox->topLevelItem(1)->font(TForm1::lcName).bold());
+    QVERIFY(form.KnownFreeSectors() < freeBefore);
+    QCOMPARE(Notes_.size(), 1);
+    QVERIFY2(Notes_[0].startsWith(QStringLiteral("Burn finished: Written in ")) &&
+                 Notes_[0].contains(QStringLiteral("the session is closed with 2 tracks")),
+             qPrintable(Notes_[0]));
   }
 
   void startUpTakesFilesAndSavesAScreenshot() {

@@ -325,3 +325,69 @@ TEST_F(BurnCommand, ASimulatedSessionAtOnceBurnLeavesTheDiscBlank) {
 }
 
 }  // namespace
+
+// JSON without its blanks.
+std::string Compact(std::string text) {
+  text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }), text.end());
+  return text;
+}
+
+TEST_F(BurnCommand, HelpShowsEveryOptionWithItsDefault) {
+  const TRun run = Run({"burn", "--help"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  for (const char* option : {"--device", "--pause", "--cache-size", "--speed", "--close-disc", "--eject", "--verbose"})
+    EXPECT_NE(run.Out.find(option), std::string::npos) << option << "\n" << run.Out;
+  // Defaults after '=' beside the options that take a value, in words
+  // beside the flags.
+  EXPECT_NE(run.Out.find("--pause INT:INT in [0 - 65535]=150"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("=8388608"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("--speed INT:INT in [0 - 255]=0"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("(default: off)"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("(default: off, the disc stays appendable)"), std::string::npos) << run.Out;
+}
+
+TEST_F(BurnCommand, TheProgressLineCountsTracksAndGivesSpeedAndTimeLeftInMinutesAndSeconds) {
+  // 2x: the demo album takes several seconds to write, long enough for
+  // lines every three seconds while writing (standard error is a pipe).
+  ASSERT_EQ(Run({"virtual", "set", "speed=2", "buffer-kib=256"}).Status, 0);
+  const TRun run = Run({"burn", "-d", "virtual", kDemo + "01-intro.wav", kDemo + "02-theme.mp3", kDemo + "03-coda.ogg"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  bool counted = false, paced = false;
+  std::istringstream lines(run.Err);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("WRITING", 0) != 0) continue;
+    // "WRITING  track 2 of 3  0:07 of 0:30 (m:ss)  23%   2.0x  0:23 left  buffer  93%"
+    if (line.find(" of 3  ") != std::string::npos && line.find(" (m:ss) ") != std::string::npos) counted = true;
+    if (line.find("x  ") != std::string::npos && line.find(" left  buffer") != std::string::npos) paced = true;
+  }
+  EXPECT_TRUE(counted) << run.Err;
+  EXPECT_TRUE(paced) << run.Err;
+  // No mm:ss:ff texts that read as hours.
+  EXPECT_EQ(run.Err.find(" / "), std::string::npos) << run.Err;
+}
+
+TEST_F(BurnCommand, TheDefaultPauseIsTwoSecondsAndCodecNotesNeedVerbose) {
+  // The 22050 Hz mono intro goes through the decoder's second conversion
+  // path, which the codec layer notes as a warning.
+  const TRun quiet = Run({"burn", "-d", "virtual", kDemo + "01-intro.wav", kDemo + "02-theme.mp3"});
+  ASSERT_EQ(quiet.Status, 0) << quiet.Err;
+  EXPECT_EQ(quiet.Err.find("Warning:"), std::string::npos) << quiet.Err;
+  const std::string state = Compact(Show());
+  EXPECT_NE(state.find("\"pregap\":150"), std::string::npos) << state;
+  EXPECT_EQ(state.find("\"pregap\":450"), std::string::npos) << state;
+
+  const TRun verbose = Run({"burn", "--verbose", "-d", "virtual", kDemo + "01-intro.wav"});
+  ASSERT_EQ(verbose.Status, 0) << verbose.Err;
+  EXPECT_NE(verbose.Err.find("Warning: The requested operation cannot be performed/No capable filter found"),
+            std::string::npos)
+      << verbose.Err;
+}
+
+TEST_F(BurnCommand, SpeedCloseAndEjectReachTheDrive) {
+  const TRun run = Run({"burn", "-d", "virtual", "--speed", "8", "--close-disc", "--eject", kDemo + "02-theme.mp3"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find("and is complete"), std::string::npos) << run.Out;
+  const std::string state = Compact(Show());
+  EXPECT_NE(state.find("\"disc-status\":\"complete\""), std::string::npos) << state;
+  EXPECT_NE(state.find("\"tray\":\"open\""), std::string::npos) << state;
+}

@@ -31,6 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kCorvidBurn = CORVID_BURN_EXE;
+const std::string kProbe = CORVID_BRIDGE_PROBE;
 
 struct TResult {
   int Status = -1;
@@ -360,6 +361,58 @@ TEST_F(PeerTest, BusyWritesAreRetriedByTheBurningPrograms) {
                           (Dir / "two.wav").string()});
   ASSERT_EQ(r.Status, 0) << r.Output;
   ExpectTracksHoldTheWavData();
+}
+
+TEST_F(PeerTest, ADriveAnotherProgramHoldsIsNotBurnedAndTheBurnSaysSo) {
+  const std::string node = Node();
+  // The probe opens the node for itself alone, as a burning program does,
+  // and runs the burn while it holds it: the burn's own exclusive open is
+  // refused (EBUSY) before anything reaches the disc.
+  TResult r = VirtualRun({kProbe, "hold", node, kCorvidBurn, "burn", "-d", node, (Dir / "one.wav").string()});
+  EXPECT_EQ(r.Status, 1) << r.Output;
+  EXPECT_NE(r.Output.find("holding " + node), std::string::npos) << r.Output;
+  EXPECT_NE(r.Output.find(node + ": drive in use by another program"), std::string::npos) << r.Output;
+  EXPECT_EQ(r.Output.find("Write Done!"), std::string::npos) << r.Output;
+  EXPECT_EQ(r.Output.find("NO ERROR"), std::string::npos) << r.Output;
+  ExpectBlank();
+}
+
+TEST_F(PeerTest, ANodeTheUserMayNotOpenIsNamedAndTheRecorderNeverStandsInForIt) {
+  const std::string node = Node();
+  // A second recorder the command could fall back to.
+  const fs::path other = Dir / "other";
+  {
+    cv::cvVirtualControl control(other);
+    ASSERT_TRUE(control.Insert("cdr80")) << control.Error();
+  }
+  auto run = [&](std::vector<std::string> args) {
+    std::vector<std::string> argv = {"env", "CORVID_BRIDGE_OPEN_ERROR=EACCES",
+                                     "CORVID_VIRTUAL_RECORDER=" + other.string(), kCorvidBurn};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return VirtualRun(argv);
+  };
+  const std::string denied = node + ": permission denied (add your user to the group";
+
+  TResult devices = run({"devices", "--json"});
+  EXPECT_EQ(devices.Status, 0) << devices.Output;
+  EXPECT_NE(devices.Output.find("\"error\": \"" + denied), std::string::npos) << devices.Output;
+
+  TResult burn = run({"burn", (Dir / "one.wav").string()});
+  EXPECT_EQ(burn.Status, 1) << burn.Output;
+  EXPECT_NE(burn.Output.find(denied), std::string::npos) << burn.Output;
+  EXPECT_NE(burn.Output.find("-d virtual"), std::string::npos) << burn.Output;
+  EXPECT_EQ(burn.Output.find("Write Done!"), std::string::npos) << burn.Output;
+
+  for (const char* command : {"free", "media", "eject"}) {
+    TResult r = run({command, "-d", node});
+    EXPECT_EQ(r.Status, 1) << command << ": " << r.Output;
+    EXPECT_NE(r.Output.find(denied), std::string::npos) << command << ": " << r.Output;
+  }
+
+  cv::TVRState state;
+  cv::cvVRStateStore store(other);
+  ASSERT_TRUE(store.Load(state)) << store.Error();
+  EXPECT_TRUE(state.Disc.Tracks.empty()) << "the burn went to the virtual recorder";
 }
 
 TEST_F(PeerTest, RunExitsWithTheCommandsStatusAndStopsItsServer) {

@@ -19,6 +19,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static void Result(const char* what, int r) {
@@ -141,10 +142,35 @@ static int Node(const char* node, const char* sg) {
   return 0;
 }
 
+/* hold NODE COMMAND...: opens NODE for this process alone (O_EXCL), as a
+ * burning program does, and runs COMMAND while holding it; exits with its
+ * status. */
+static int Hold(const char* node, char** command) {
+  int fd = open(node, O_RDWR | O_EXCL | O_NONBLOCK);
+  if (fd < 0) {
+    printf("hold %s: %s\n", node, strerror(errno));
+    return 3;
+  }
+  printf("holding %s as pid %d\n", node, (int)getpid());
+  pid_t child = fork();
+  if (child < 0) return 3;
+  if (child == 0) {
+    close(fd);
+    execvp(command[0], command);
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  close(fd);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 int main(int argc, char** argv) {
   setvbuf(stdout, NULL, _IOLBF, 0);
+  if (argc >= 4 && strcmp(argv[1], "hold") == 0) return Hold(argv[2], argv + 3);
   if (argc == 5 && strcmp(argv[1], "file") == 0) return Files(argv[2], argv[3], argv[4]);
   if (argc == 4 && strcmp(argv[1], "node") == 0) return Node(argv[2], argv[3]);
-  fprintf(stderr, "usage: bridge_probe file PATH LINK DIR | node NODE SGNODE\n");
+  fprintf(stderr, "usage: bridge_probe file PATH LINK DIR | node NODE SGNODE | hold NODE COMMAND...\n");
   return 2;
 }

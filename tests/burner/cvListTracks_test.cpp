@@ -224,9 +224,9 @@ TEST(ListBurn, Mp3WithCueSheetBurnsAsItsTracks) {
 }
 
 TEST(ListBurn, FlacWithCueSheetBurnsAsItsTracks) {
-  // Until the FLAC driver is built in, the file is not decodable here.
-  if (!HasKind(SupportedAudioKinds(), afFLAC) || TTrackDecoder((kCueDir / "album.flac").string()).FileKind() != afFLAC)
-    GTEST_SKIP() << "no FLAC decoder in this build";
+  if (!CORVID_WITH_FLAC) GTEST_SKIP() << "built without the FLAC driver (-DCORVID_WITH_FLAC=OFF)";
+  ASSERT_TRUE(HasKind(SupportedAudioKinds(), afFLAC));
+  ASSERT_EQ(TTrackDecoder((kCueDir / "album.flac").string()).FileKind(), afFLAC);
   BurnListsAndCompare({(kCueDir / "album-flac.cue").string()}, 3);
 }
 

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <mpg123.h>
 
+#include <opus_multistream.h>
+
+#include "decode/cvACMPCM.h"
 #include "decode/cvAudFiles.h"
 #include "tests/decode/CodecFixtures.h"
+#include "tests/decode/RefDecode.h"
 
 using namespace cv;
 using namespace cvtest;
@@ -135,6 +139,87 @@ TEST(AudioFileCodecs, M4AIsIdentifiedByItsFtypAndDecodesExactly) {
   EXPECT_EQ(m.Pcm.size(), 2 * 8104 * 4u);
 }
 
+TEST(AudioFileCodecs, AacThroughTheDecoderEqualsLibavcodecWithTheSameTrims) {
+  for (const char* name : {"tone-aac.m4a", "tone-aac-smpb.m4a"}) {
+    int64_t delay = 0;
+    const auto ref = FFmpegDecodeAll(CodecFixture(name), nullptr, nullptr, &delay);
+    ASSERT_EQ(delay, 1024) << name;
+    ASSERT_GE(ref.size() / 2, size_t(delay) + kSourceFrames) << name;
+    TDecodeResult d = Decode(CodecFixture(name));
+    ASSERT_TRUE(d.Prepared) << name;
+    EXPECT_TRUE(d.Pcm == S16Bytes(ref, size_t(delay) * 2, kSourceFrames * 2)) << name;
+  }
+}
+
+TEST(AudioFileCodecs, FlacAndAiffDecodeToTheSourceSamplesBitForBit) {
+  // 44.1 kHz 16-bit stereo FLAC, AIFF (big-endian 16-bit) and AIFF-C
+  // (big-endian 24-bit holding the same samples): one stage, the samples.
+  for (const char* name : {"tone.flac", "tone.aiff", "tone24.aifc"}) {
+    TAudioFile f(CodecFixture(name));
+    EXPECT_EQ(f.FileKind, std::string(name).ends_with(".flac") ? afFLAC : afAIFF) << name;
+    TDecodeResult d = Decode(CodecFixture(name));
+    ASSERT_TRUE(d.Prepared) << name;
+    EXPECT_FALSE(d.TwoStage) << name;
+    EXPECT_EQ(d.Pcm.size(), kSourceFrames * 4) << name;
+    EXPECT_TRUE(d.Pcm == SourcePcm()) << name;
+    EXPECT_EQ(d.Measured, Sectors(d.Pcm.size())) << name;
+  }
+  // 22.05 kHz mono 24-bit FLAC: two stages, the length doubled.
+  TDecodeResult m = Decode(CodecFixture("mono22k_24.flac"));
+  ASSERT_TRUE(m.Prepared);
+  EXPECT_TRUE(m.TwoStage);
+  EXPECT_EQ(m.Pcm.size(), 2 * 8104 * 4u);
+}
+
+// libopus' own decode of the file's packets (demuxed by libavformat) at
+// 48 kHz, the pre-skip and the end trimmed as the headers say.
+std::vector<float> LibopusTrimmed(const std::string& path, int* channels) {
+  TRefStream s = DemuxFirstAudio(path);
+  if (s.Extra.size() < 19) return {};
+  const int ch = s.Extra[9];
+  const int preSkip = s.Extra[10] | (s.Extra[11] << 8);
+  const auto gain = int16_t(s.Extra[16] | (s.Extra[17] << 8));
+  unsigned char mapping[2] = {0, 1};
+  int error = 0;
+  OpusMSDecoder* dec = opus_multistream_decoder_create(48000, ch, 1, ch - 1, mapping, &error);
+  opus_multistream_decoder_ctl(dec, OPUS_SET_GAIN(gain));
+  std::vector<float> all, pcm(5760 * size_t(ch));
+  for (const auto& p : s.Packets) {
+    int n = opus_multistream_decode_float(dec, p.data(), opus_int32(p.size()), pcm.data(), 5760, 0);
+    if (n > 0) all.insert(all.end(), pcm.begin(), pcm.begin() + n * ch);
+  }
+  opus_multistream_decoder_destroy(dec);
+  const int64_t granule = LastGranule(ReadFile(path));
+  const size_t first = size_t(preSkip) * size_t(ch);
+  const size_t count = size_t(granule - preSkip) * size_t(ch);
+  if (granule <= preSkip || first + count > all.size()) return {};
+  *channels = ch;
+  return {all.begin() + std::ptrdiff_t(first), all.begin() + std::ptrdiff_t(first + count)};
+}
+
+TEST(AudioFileCodecs, OpusThroughTheDecoderIsLibopusResampledByTheConverter) {
+  for (const char* name : {"tone.opus", "mono.opus"}) {
+    TAudioFile f(CodecFixture(name));
+    ASSERT_EQ(f.FileKind, afOpus) << name;
+    int ch = 0;
+    const std::vector<float> ref = LibopusTrimmed(CodecFixture(name), &ch);
+    ASSERT_FALSE(ref.empty()) << name;
+    // The reference through the converter that the decoder's second stage is.
+    TPCMConverter conv(TPcmShape{TSampleType::S16, 2, 44100});
+    conv.Write(reinterpret_cast<const uint8_t*>(ref.data()), ref.size() / size_t(ch),
+               TPcmShape{TSampleType::F32, uint16_t(ch), 48000});
+    conv.Finish();
+    std::vector<uint8_t> expected(conv.Output().Size());
+    conv.Output().Take(expected.data(), expected.size(), 4);
+    TDecodeResult d = Decode(CodecFixture(name));
+    ASSERT_TRUE(d.Prepared) << name;
+    EXPECT_TRUE(d.TwoStage) << name;
+    EXPECT_EQ(d.Pcm.size(), expected.size()) << name;
+    EXPECT_TRUE(d.Pcm == expected) << name;
+    EXPECT_EQ(d.Measured, Sectors(d.Pcm.size())) << name;
+  }
+}
+
 TEST(AudioFileCodecs, AnMP4WithoutADecodableTrackIsNone) {
   // ftyp and an empty movie: not audio we can decode, and no other reader
   // gets to find a chance MP3 frame in it.
@@ -151,6 +236,7 @@ TEST(AudioFileCodecs, AnMP4WithoutADecodableTrackIsNone) {
 
 TEST(AudioFileCodecs, MeasuredLengthIsTheDecodedLengthForEveryFixture) {
   for (const char* name : {"tone-alac.m4a", "tone-aac.m4a", "tone-aac-smpb.m4a", "mono22k-aac.m4a",
+                           "tone.flac", "mono22k_24.flac", "tone.opus", "mono.opus", "tone.aiff", "tone24.aifc",
                            "ima_adpcm.wav", "ms_adpcm.wav", "alaw.wav", "mulaw.wav", "gsm610.wav", "source.wav",
                            "stereo-behind-mono-tag.mp3"}) {
     TDecodeResult d = Decode(CodecFixture(name));

@@ -273,8 +273,8 @@ TEST(AudioFileDecode, CheckResultTexts) {
 TEST(AudioFileDecode, SupportedKindsListsEveryCodec) {
   TAudioFile f("  \t");
   EXPECT_EQ(f.FileKind, afNone);
-  // WAV, WMA, MP3, OGG, FLAC, Opus, M4A.
-  EXPECT_EQ(f.SupportedKinds, 0x02 | 0x04 | 0x08 | 0x10 | 0x20 | 0x40 | 0x80);
+  // WAV, WMA, MP3, OGG, FLAC, Opus, M4A, AIFF.
+  EXPECT_EQ(f.SupportedKinds, 0x02 | 0x04 | 0x08 | 0x10 | 0x20 | 0x40 | 0x80 | 0x100);
   EXPECT_EQ(f.MP3CodecCount, 1);
   EXPECT_EQ(f.WMACodecCount, 1);
   EXPECT_EQ(f.VorbisCodecCount, 1);

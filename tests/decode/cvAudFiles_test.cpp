@@ -54,10 +54,10 @@ TEST(AudioFileCreate, EmptyOrBlankNameIdentifiesNothing) {
 }
 
 TEST(AudioFileCreate, SupportedKindsFollowTheCodecsBuiltIn) {
-  // WAV always; the others with their drivers (a build without any codec is
-  // tested in tests/decode/nocodecs).
+  // WAV and AIFF always; the others with their drivers (a build without
+  // any codec is tested in tests/decode/nocodecs).
   TAudioFile f("");
-  EXPECT_EQ(f.SupportedKinds, 0x02 | (CORVID_WITH_WMA ? 0x04 : 0) | (CORVID_WITH_MP3 ? 0x08 : 0) |
+  EXPECT_EQ(f.SupportedKinds, 0x102 | (CORVID_WITH_WMA ? 0x04 : 0) | (CORVID_WITH_MP3 ? 0x08 : 0) |
                                   (CORVID_WITH_VORBIS ? 0x10 : 0) | (CORVID_WITH_FLAC ? 0x20 : 0) |
                                   (CORVID_WITH_OPUS ? 0x40 : 0) | (CORVID_WITH_MP4 ? 0x80 : 0));
 }

@@ -192,7 +192,47 @@ TEST_F(ProbeCommand, UnknownFileIsNoneWithoutError) {
   EXPECT_EQ(out[0].at("kind"), "none");
   EXPECT_EQ(out[0].at("estimated_sectors"), 0);
   EXPECT_FALSE(out[0].contains("error"));
-  EXPECT_EQ(out[0].at("readers").size(), 5u);  // M4A, WMA, MP3, OGG, WAV
+  EXPECT_EQ(out[0].at("readers").size(), 8u);  // FLAC, OPUS, M4A, AIFF, then WMA, MP3, OGG, WAV
+}
+
+TEST_F(ProbeCommand, LaterKindsGiveTheirParametersTagsAndExactLength) {
+  struct TCase {
+    const char* file;
+    const char* kind;
+    int rate, channels, bits;
+    const char* title;
+    int track;
+  };
+  const TCase cases[] = {
+      {"flac/tone44_16_2.flac", "FLAC", 44100, 2, 16, "Flac Title", 3},
+      {"opus/tone44_2.opus", "OPUS", 48000, 2, 0, "Opus Title", 7},
+      {"aiff/tagged.aiff", "AIFF", 44100, 2, 16, "Aiff Title", 5},
+  };
+  std::vector<std::string> args = {"probe", "--json"};
+  for (const TCase& c : cases) args.push_back(testing::Fixture(c.file));
+  const TRun run = RunTool(args);
+  ASSERT_EQ(run.Status, 0);
+  const json out = json::parse(run.Out);
+  ASSERT_EQ(out.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const TCase& c = cases[i];
+    SCOPED_TRACE(c.file);
+    const json& o = out[i];
+    EXPECT_EQ(o.at("kind"), c.kind);
+    EXPECT_EQ(o.at("sample_rate"), c.rate);
+    EXPECT_EQ(o.at("channels"), c.channels);
+    EXPECT_EQ(o.at("bits"), c.bits);
+    EXPECT_EQ(o.at("tags").at("title"), c.title);
+    EXPECT_EQ(o.at("tags").at("track"), c.track);
+    EXPECT_FALSE(o.at("tags").at("artist").get<std::string>().empty());
+    EXPECT_FALSE(o.at("tags").at("album").get<std::string>().empty());
+    TAudioFile f(testing::Fixture(c.file));
+    if (!HasKind(f.SupportedKinds, f.FileKind)) continue;  // its codec is not built in
+    uint64_t frames = 0;
+    ASSERT_TRUE(f.CountLength(frames));
+    EXPECT_EQ(o.at("length_counted"), true);
+    EXPECT_EQ(o.at("length_sectors"), (frames + 587) / 588);
+  }
 }
 
 TEST_F(ProbeCommand, CueSheetIsProbedAsItsTracks) {

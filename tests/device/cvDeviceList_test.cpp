@@ -66,6 +66,26 @@ TEST(DeviceListTest, TextIsOneLinePerDriveWithItsIndex) {
             "1 1:0:0,/dev/sr1: VENDOR   PRODUCT          1.00 \n");
 }
 
+TEST(DeviceListTest, ANodeThatWouldNotOpenAndAHeldRecorderAreShownWithTheirReasons) {
+  auto device = Discovered([](FakeOSLayer& os) {
+    auto& node = os.AddOptical("/dev/sr0", Addr(0));
+    node.OpensReadWrite = node.OpensReadOnly = false;
+    node.Group = "cdrom";
+    os.Recorder = std::make_shared<cvtest::ScriptedDrive>();
+    os.Recorder->Always(0x12, cvtest::Answer::Busy());
+    os.Recorder->Unavailable = "the virtual recorder is in use by another program (pid 77)";
+  });
+  EXPECT_EQ(cv::DeviceListText(*device),
+            "0 0:0:0,virtual:                                "
+            " (unavailable: the virtual recorder is in use by another program (pid 77))\n"
+            "- /dev/sr0: permission denied (add your user to the group 'cdrom' that owns it)\n");
+  nlohmann::json list = cv::DeviceListJson(*device);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]["error"], "the virtual recorder is in use by another program (pid 77)");
+  EXPECT_EQ(list[1], nlohmann::json::parse(R"j({"path": "/dev/sr0", "transport": "pass-through",
+      "error": "/dev/sr0: permission denied (add your user to the group 'cdrom' that owns it)"})j"));
+}
+
 TEST(DeviceListTest, NothingFoundGivesAnEmptyArray) {
   auto device = Discovered([](FakeOSLayer&) {});
   EXPECT_EQ(cv::DeviceListJson(*device).dump(), "[]");

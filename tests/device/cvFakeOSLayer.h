@@ -71,6 +71,7 @@ struct ScriptedDrive {
   std::string Product = "PRODUCT         ";
   std::string Revision = "1.00";
   std::uint8_t PeripheralType = 5;
+  std::string Unavailable;  // what a transport over it says stands in the way
   std::map<std::uint8_t, std::deque<Answer>> Scripts;
   std::vector<Sent> Log;
 
@@ -147,6 +148,7 @@ class FakeTransport : public cv::cvTransport {
  public:
   explicit FakeTransport(std::shared_ptr<ScriptedDrive> drive) : Drive_(std::move(drive)) {}
   TScsiOutcome Execute(const TScsiCommand& command) override { return Drive_->Execute(command, "virtual"); }
+  std::string Unavailable() const override { return Drive_->Unavailable; }
 
  private:
   std::shared_ptr<ScriptedDrive> Drive_;
@@ -156,6 +158,10 @@ struct FakeNode {
   std::string Path;
   bool OpensReadWrite = true;
   bool OpensReadOnly = true;
+  int OpenError = 13;            // errno of an open that fails (EACCES)
+  bool HeldElsewhere = false;    // another process holds it exclusively
+  int Holder = 0;                // its pid, as HolderOf finds it
+  std::string Group;             // the group that owns the node
   std::optional<cv::TScsiAddress> Address;  // sr: SCSI_IOCTL_GET_IDLUN/BUS_NUMBER
   std::optional<cv::TSgScsiId> SgId;        // sg: SG_GET_SCSI_ID
   std::shared_ptr<ScriptedDrive> Drive = std::make_shared<ScriptedDrive>();
@@ -170,7 +176,7 @@ class FakeOSLayer : public cv::cvOSLayer {
   std::shared_ptr<ScriptedDrive> Recorder;
 
   // Counters.
-  int Opens = 0, Closes = 0, SgIoCalls = 0, RecorderOpens = 0;
+  int Opens = 0, Closes = 0, SgIoCalls = 0, RecorderOpens = 0, ExclusiveOpens = 0;
   std::map<cv::TOSHandle, std::string> OpenHandles;
 
   FakeNode& AddOptical(const std::string& path, std::optional<cv::TScsiAddress> address) {
@@ -198,13 +204,34 @@ class FakeOSLayer : public cv::cvOSLayer {
     ++Opens;
     const FakeNode* node = Find(path);
     if (node == nullptr || !(readWrite ? node->OpensReadWrite : node->OpensReadOnly)) {
-      LastError_ = node == nullptr ? 2 /*ENOENT*/ : 13 /*EACCES*/;
+      LastError_ = node == nullptr ? 2 /*ENOENT*/ : node->OpenError;
       return cv::kInvalidHandle;
     }
     cv::TOSHandle fd = NextHandle_++;
     OpenHandles[fd] = path;
     LastError_ = 0;
     return fd;
+  }
+
+  cv::TOSHandle OpenExclusive(const std::string& path) override {
+    ++ExclusiveOpens;
+    const FakeNode* node = Find(path);
+    if (node != nullptr && node->HeldElsewhere) {
+      ++Opens;
+      LastError_ = 16;  // EBUSY
+      return cv::kInvalidHandle;
+    }
+    return Open(path, true);
+  }
+
+  int HolderOf(const std::string& path) override {
+    const FakeNode* node = Find(path);
+    return node ? node->Holder : 0;
+  }
+
+  std::string GroupOf(const std::string& path) override {
+    const FakeNode* node = Find(path);
+    return node ? node->Group : std::string();
   }
 
   bool Close(cv::TOSHandle handle) override {

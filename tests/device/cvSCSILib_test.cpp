@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -87,15 +88,38 @@ TEST_F(DeviceTest, AddressLessDrivesAloneAreNumberedFromOne) {
   EXPECT_EQ(Name(1).substr(0, 16), "2:0:0,/dev/sr1: ");
 }
 
-TEST_F(DeviceTest, ReadOnlyNodeIsListedAndUnopenableNodeIsSkipped) {
+TEST_F(DeviceTest, ReadOnlyNodeIsListedAndUnopenableNodeIsKeptAsidWithItsReason) {
   Os->AddOptical("/dev/sr0", Addr(0)).OpensReadWrite = false;
   auto& dead = Os->AddOptical("/dev/sr1", Addr(1));
   dead.OpensReadWrite = dead.OpensReadOnly = false;
+  dead.Group = "cdrom";
+  auto& gone = Os->AddOptical("/dev/sr3", Addr(3));
+  gone.OpensReadWrite = gone.OpensReadOnly = false;
+  gone.OpenError = 6;  // ENXIO
   Os->AddOptical("/dev/sr2", Addr(2));
   ASSERT_TRUE(Dev->FindDevices());
   ASSERT_EQ(Dev->GetDeviceCount(), 2);
   EXPECT_EQ(Name(0).substr(0, 16), "0:0:0,/dev/sr0: ");
   EXPECT_EQ(Name(1).substr(0, 16), "2:0:0,/dev/sr2: ");
+  ASSERT_EQ(Dev->Unopened.size(), 2u);
+  EXPECT_EQ(Dev->Unopened[0].Path, "/dev/sr1");
+  EXPECT_EQ(Dev->Unopened[0].Errno, EACCES);
+  EXPECT_EQ(Dev->Unopened[0].Text, "/dev/sr1: permission denied (add your user to the group 'cdrom' that owns it)");
+  EXPECT_EQ(Dev->Unopened[1].Text, "/dev/sr3: " + std::string(std::strerror(ENXIO)));
+  // A new discovery starts afresh.
+  dead.OpensReadWrite = gone.OpensReadWrite = true;
+  ASSERT_TRUE(Dev->FindDevices());
+  EXPECT_TRUE(Dev->Unopened.empty());
+}
+
+TEST(OpenFailureTextTest, SaysWhatStandsInTheWay) {
+  EXPECT_EQ(cv::OpenFailureText("/dev/sr0", EACCES, 0, ""),
+            "/dev/sr0: permission denied (add your user to the group that owns it, usually 'cdrom')");
+  EXPECT_EQ(cv::OpenFailureText("/dev/sr0", EPERM, 0, "disk"),
+            "/dev/sr0: permission denied (add your user to the group 'disk' that owns it)");
+  EXPECT_EQ(cv::OpenFailureText("/dev/sr1", EBUSY, 4242, ""), "/dev/sr1: drive in use by another program (pid 4242)");
+  EXPECT_EQ(cv::OpenFailureText("/dev/sr1", EBUSY, 0, ""), "/dev/sr1: drive in use by another program");
+  EXPECT_EQ(cv::OpenFailureText("/dev/sr2", ENOENT, 0, ""), "/dev/sr2: " + std::string(std::strerror(ENOENT)));
 }
 
 TEST_F(DeviceTest, DriveWhoseInquiryFailsIsStillListed) {
@@ -285,6 +309,24 @@ TEST_F(DeviceTest, RecorderThatRefusesInquiryIsListedWithBlanks) {
   Os->Recorder->Always(0x12, Answer::Busy());
   ASSERT_TRUE(Dev->FindDevices());
   EXPECT_EQ(Name(0), "0:0:0,virtual: " + kBlankIdentity);
+  EXPECT_STREQ(Dev->Devices[0].Error, "no answer to INQUIRY");
+}
+
+TEST_F(DeviceTest, ARecorderHeldElsewhereSaysSoInTheListAndOnEveryCommand) {
+  Os->Recorder = RecorderDrive();
+  Os->Recorder->Always(0x12, Answer::Busy());
+  Os->Recorder->Always(0x00, Answer::Busy());
+  Os->Recorder->Unavailable = "the virtual recorder is in use by another program (pid 77)";
+  ASSERT_TRUE(Dev->FindDevices());
+  EXPECT_STREQ(Dev->Devices[0].Error, "the virtual recorder is in use by another program (pid 77)");
+  (void)Dev->SelectDevice(0);  // selected, though it gave no INQUIRY answer
+  EXPECT_FALSE(Dev->TestUnitReady());
+  EXPECT_EQ(Dev->DriveProblem, "the virtual recorder is in use by another program (pid 77)");
+  // Free again: the next command that reaches it clears the problem.
+  Os->Recorder->Unavailable.clear();
+  Os->Recorder->Always(0x00, Answer::Good());
+  EXPECT_TRUE(Dev->TestUnitReady());
+  EXPECT_EQ(Dev->DriveProblem, "");
 }
 
 // --- ExecuteCommand ----------------------------------------------------------
@@ -392,6 +434,29 @@ TEST_F(SelectedDriveTest, ShortReplyLeavesNoBytesOfAnEarlierOne) {
   EXPECT_TRUE(Dev->ReadBufferCapacity());
   EXPECT_EQ(Dev->BufferLength, 0x200000u);
   EXPECT_EQ(Dev->BufferFree, 0u);
+}
+
+TEST_F(SelectedDriveTest, ExclusiveOpensTheNodeForThisProcessAloneAndNamesItsHolder) {
+  ASSERT_TRUE(Dev->TestUnitReady());  // opened shared
+  EXPECT_EQ(Os->ExclusiveOpens, 0);
+  Os->Optical[0].HeldElsewhere = true;
+  Os->Optical[0].Holder = 4242;
+  Dev->SetExclusive(true);  // closes the shared descriptor
+  EXPECT_EQ(Dev->Handle, cv::kInvalidHandle);
+  EXPECT_FALSE(Dev->TestUnitReady());
+  EXPECT_EQ(Os->ExclusiveOpens, 1);
+  EXPECT_EQ(Dev->LastOSError, static_cast<std::uint32_t>(EBUSY));
+  EXPECT_EQ(Dev->DriveProblem, "/dev/sr0: drive in use by another program (pid 4242)");
+  // Let go by the other program: the exclusive open succeeds.
+  Os->Optical[0].HeldElsewhere = false;
+  EXPECT_TRUE(Dev->TestUnitReady());
+  EXPECT_EQ(Os->ExclusiveOpens, 2);
+  EXPECT_EQ(Dev->DriveProblem, "");
+  // Back to shared: the exclusive descriptor is closed.
+  Dev->SetExclusive(false);
+  EXPECT_EQ(Dev->Handle, cv::kInvalidHandle);
+  EXPECT_TRUE(Dev->TestUnitReady());
+  EXPECT_EQ(Os->ExclusiveOpens, 2);
 }
 
 TEST_F(SelectedDriveTest, DriveThatVanishesFailsEveryCommandWithoutHanging) {

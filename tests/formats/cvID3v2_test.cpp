@@ -79,6 +79,35 @@ TEST(ID3v2Tag, Version4FrameSizesAreSyncSafe) {
   EXPECT_EQ(tag->Artist, "After");
 }
 
+TEST(ID3v2Tag, Version4PlainSizesAsSomeTaggersWriteThem) {
+  // Frame sizes written as plain numbers in a version 4 tag. 300 bytes
+  // (0x12C) read sync-safe would be 172 and end inside the title; 200 bytes
+  // (0xC8) is not sync-safe at all. Either way the plain reading ends on
+  // the next frame, and the frames after it are found.
+  auto plain = [](const std::string& id, const std::string& text) {
+    Bytes f = ID3Frame(4, id, Text(0, text));
+    PutBE32(f, 4, static_cast<std::uint32_t>(text.size() + 1));
+    return f;
+  };
+  std::string title;
+  while (title.size() < 299) title += "a plain size ";
+  title.resize(298);
+  title += '.';
+  auto tag = Read(ID3Tag(4, Concat({plain("TIT2", title), plain("TPE1", "After"), plain("TALB", "Album")})));
+  EXPECT_EQ(tag->Title, title);
+  EXPECT_EQ(tag->Artist, "After");
+  EXPECT_EQ(tag->Album, "Album");
+  const std::string shorter = title.substr(0, 198) + "!";
+  tag = Read(ID3Tag(4, Concat({plain("TIT2", shorter), plain("TPE1", "After")})));
+  EXPECT_EQ(tag->Title, shorter);
+  EXPECT_EQ(tag->Artist, "After");
+  // Sizes under 128 read the same both ways; sync-safe sizes that land stay
+  // sync-safe (the test above with 300 bytes).
+  tag = Read(ID3Tag(4, Concat({plain("TIT2", "Short"), ID3Frame(4, "TPE1", Text(0, title))})));
+  EXPECT_EQ(tag->Title, "Short");
+  EXPECT_EQ(tag->Artist, title);
+}
+
 TEST(ID3v2Tag, Version4DateGivesTheYear) {
   const Bytes body = ID3Frame(4, "TDRC", Text(0, "2011-03-04"));
   EXPECT_EQ(Read(ID3Tag(4, body))->Year, "2011");

@@ -144,4 +144,29 @@ TEST(MP4File, OtherFilesAndDamage) {
   }
 }
 
+TEST(MP4Reader, PlainAacConfigurationsAreTellable) {
+  const Bytes lc = {0x12, 0x10};                        // LC, 44100 Hz, stereo
+  const Bytes lcSync = {0x12, 0x10, 0x56, 0xE5, 0x00};  // and "no SBR", as ffmpeg writes it
+  const Bytes lcSbr = {0x12, 0x10, 0x56, 0xE5, 0x80};   // and SBR present
+  const Bytes he = {0x2B, 0x92, 0x08, 0x00};            // object type 5: SBR
+  const Bytes half = {0x13, 0x90};                      // LC at 22050 Hz
+  const Bytes pce = {0x12, 0x00};                       // channels from a program config element
+  const Bytes frames960 = {0x12, 0x14};                 // 960 samples per frame
+  EXPECT_TRUE(AACConfigIsPlain(lc, 44100));
+  EXPECT_TRUE(AACConfigIsPlain(lcSync, 44100));
+  EXPECT_FALSE(AACConfigIsPlain(lcSbr, 44100));
+  EXPECT_FALSE(AACConfigIsPlain(he, 44100));
+  EXPECT_FALSE(AACConfigIsPlain(half, 44100));  // SBR may double it
+  EXPECT_TRUE(AACConfigIsPlain(half, 22050));
+  EXPECT_FALSE(AACConfigIsPlain(pce, 44100));
+  EXPECT_FALSE(AACConfigIsPlain(frames960, 44100));
+  EXPECT_FALSE(AACConfigIsPlain({}, 44100));
+  EXPECT_FALSE(AACConfigIsPlain(Bytes{0x12}, 44100));
+  // The fixtures ffmpeg made.
+  for (const char* name : {"tone-aac.m4a", "tone-aac-smpb.m4a", "mono22k-aac.m4a"}) {
+    const TMP4File r = Read(name);
+    EXPECT_TRUE(AACConfigIsPlain(r.DecoderConfig, r.SampleRate)) << name;
+  }
+}
+
 }  // namespace cv

@@ -124,7 +124,7 @@ TEST(VirtualRecorder, StateSurvivesANewProcess) {
   EXPECT_EQ(page.U16(8 + 14), 321);
 }
 
-TEST(VirtualRecorder, SecondProcessSeesBusyUntilTheFirstLetsGo) {
+TEST(VirtualRecorder, SecondProcessSeesBusyAndTheHolderUntilTheFirstLetsGo) {
   cvtest::TempRecorderDir dir;
   auto recorder = cv::OpenVirtualRecorder();
   RawDrive drive(*recorder);
@@ -137,11 +137,15 @@ TEST(VirtualRecorder, SecondProcessSeesBusyUntilTheFirstLetsGo) {
   if (child == 0) {
     auto second = cv::OpenVirtualRecorder();
     RawDrive other(*second);
+    // Busy, and the holder named: the parent process.
+    const std::string holder =
+        "the virtual recorder is in use by another program (pid " + std::to_string(::getppid()) + ")";
     char result = other.Inquiry().Code() == "busy" && other.Tur().Code() == "busy" ? 'b' : 'x';
+    if (second->Unavailable() != holder) result = 'n';
     (void)!::write(toParent[1], &result, 1);
     char go = 0;
     (void)!::read(toChild[0], &go, 1);  // the first process has closed its recorder
-    result = other.Inquiry().Code() == "good" ? 'g' : 'x';
+    result = other.Inquiry().Code() == "good" && second->Unavailable().empty() ? 'g' : 'x';
     (void)!::write(toParent[1], &result, 1);
     ::_exit(0);
   }

@@ -129,9 +129,12 @@ TEST_F(VirtualSpeed, UnderrunWithoutBufeDamagesTheTrack) {
   EXPECT_TRUE(report["sessions"][0]["tracks"][0]["damaged"].get<bool>());
 }
 
-TEST_F(VirtualSpeed, WritesFasterThanTheDriveWaitForRoomWithoutUnderrun) {
+// BUFE is on in the two tests below: with 0.1 to 0.2 s of buffer, a loaded
+// machine may stall the writer long enough for a real underrun, which must
+// not fail the write these tests are about.
+TEST_F(VirtualSpeed, WritesFasterThanTheDriveWaitForRoom) {
   Open({"speed=8", "buffer-kib=128"});  // 600 sectors a second, 55 sectors of buffer
-  ASSERT_EQ(Drive->SetAudioTao(150, 0, false).Code(), "good");
+  ASSERT_EQ(Drive->SetAudioTao(150, 0, true).Code(), "good");
   for (std::int32_t lba = 0; lba < 540; lba += 27) {
     ASSERT_EQ(Write(lba, 27).Code(), "good");
     cvtest::Reply b = Drive->BufferCapacity();
@@ -165,12 +168,12 @@ TEST_F(VirtualSpeed, BufferCapacityReportsTheFill) {
 
 TEST_F(VirtualSpeed, SynchronizeCacheWaitsForTheBufferToEmpty) {
   Open({"speed=8", "buffer-kib=256"});  // 111 sectors, 600 a second
-  ASSERT_EQ(Drive->SetAudioTao(150, 0, false).Code(), "good");
+  ASSERT_EQ(Drive->SetAudioTao(150, 0, true).Code(), "good");
   for (std::int32_t lba = 0; lba < 324; lba += 27) ASSERT_EQ(Write(lba, 27).Code(), "good");
   ASSERT_EQ(Drive->SyncCache().Code(), "good");
   cvtest::Reply b = Drive->BufferCapacity();
   EXPECT_EQ(b.U32(8), b.U32(4));  // empty once the track is closed
-  EXPECT_EQ(Underruns(), 0u);
+  EXPECT_EQ(Drive->TrackInfo(1).U32(24), 324u);
 }
 
 }  // namespace
