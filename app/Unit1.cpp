@@ -193,6 +193,10 @@ TForm1::~TForm1() {
   // Joined before the controls its queued results would reach go.
   Measure_.reset();
   edd->SetControl(nullptr);
+  // The list's model outlives this object while the base class deletes the
+  // children, and clearing it signals a reset: nothing may reach the
+  // destroyed form from there.
+  clBox->model()->disconnect(this);
 }
 
 void TForm1::CreateControls() {
