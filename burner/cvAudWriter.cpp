@@ -304,14 +304,7 @@ TWriteThread::TWriteThread(TAudioFiles& Files, TSCSIDevice& Device, const TBurne
   // A real drive is waited for with the periods it is built around; an
   // emulated one at the pace of its emulation.
   Hooks_.Timings = PacedTimings(Hooks.Timings, Device.DrivePace());
-  Thread_ = std::jthread([this](std::stop_token stop) {
-    // Ahead of ordinary processes where the system allows it, never behind
-    // them: a drive starved of data ruins the disc.
-    MoveCurrentThreadOffDecodeCore();
-    (void)RaiseCurrentThreadForWriting();
-    Execute(stop);
-    Ended_ = true;
-  });
+  Thread_ = StartWritingThread([this](std::stop_token stop) { Execute(stop); }, Ended_);
 }
 
 TWriteThread::~TWriteThread() {

@@ -261,14 +261,7 @@ TSAOWriteThread::TSAOWriteThread(TAudioFiles& Files, TSCSIDevice& Device, const 
   // A real drive is waited for with the periods it is built around; an
   // emulated one at the pace of its emulation.
   Hooks_.Timings = PacedTimings(Hooks.Timings, Device.DrivePace());
-  Thread_ = std::jthread([this](std::stop_token stop) {
-    // Ahead of ordinary processes where the system allows it: a drive
-    // starved of data in the middle of a session ruins the disc.
-    MoveCurrentThreadOffDecodeCore();
-    (void)RaiseCurrentThreadForWriting();
-    Execute(stop);
-    Ended_ = true;
-  });
+  Thread_ = StartWritingThread([this](std::stop_token stop) { Execute(stop); }, Ended_);
 }
 
 TSAOWriteThread::~TSAOWriteThread() {

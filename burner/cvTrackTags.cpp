@@ -1,11 +1,13 @@
 #include "burner/cvTrackTags.h"
 
 #include "decode/cvAudFiles.h"
+#include "formats/cvAIFFfile.h"
+#include "formats/cvFLACfile.h"
 #include "formats/cvID3v1.h"
-#include "formats/cvFLACTags.h"
 #include "formats/cvID3v2.h"
 #include "formats/cvMP4File.h"
 #include "formats/cvOggVorbis.h"
+#include "formats/cvOpusFile.h"
 #include "formats/cvWMAfile.h"
 
 namespace cv {
@@ -22,23 +24,30 @@ std::string CompactIsrc(const std::string& text) {
   return code;
 }
 
-void FromID3(const std::string& FileName, TTrackTags& tags) {
+// The three texts every kind of tag has.
+template <class TTag>
+TTrackTags Titles(const TTag& tag) {
+  return {tag.Title, tag.Artist, tag.Album, {}, {}, {}};
+}
+
+// All the texts, from a tag that carries a disc's further ones too.
+template <class TTag>
+TTrackTags Texts(const TTag& tag) {
+  return {tag.Title, tag.Artist, tag.Album, tag.AlbumArtist, tag.Composer, tag.Isrc};
+}
+
+// ID3v2; ID3v1's texts where the ID3v2 tag has none of the three.
+TTrackTags FromID3(const std::string& FileName) {
   TID3v2 v2;
-  if (v2.ReadTag(FileName) && v2.Present) {
-    tags.Title = v2.Title;
-    tags.Artist = v2.Artist;
-    tags.Album = v2.Album;
-    tags.AlbumArtist = v2.AlbumArtist;
-    tags.Composer = v2.Composer;
-    tags.Isrc = v2.Isrc;
-    if (!tags.Title.empty() || !tags.Artist.empty() || !tags.Album.empty()) return;
-  }
+  TTrackTags tags = v2.ReadTag(FileName) && v2.Present ? Texts(v2) : TTrackTags{};
+  if (!tags.Title.empty() || !tags.Artist.empty() || !tags.Album.empty()) return tags;
   TID3v1 v1;
   if (v1.ReadTag(FileName) && v1.Present) {
     tags.Title = v1.Title;
     tags.Artist = v1.Artist;
     tags.Album = v1.Album;
   }
+  return tags;
 }
 
 }  // namespace
@@ -47,53 +56,26 @@ TTrackTags ReadTrackTags(const std::string& FileName, std::uint8_t FileKind) {
   TTrackTags tags;
   try {
     switch (FileKind) {
-      case afOGG: {
-        TOGGFile ogg;
-        if (ogg.ReadFileInfo(FileName)) {
-          tags.Title = ogg.Title;
-          tags.Artist = ogg.Artist;
-          tags.Album = ogg.Album;
-          tags.AlbumArtist = ogg.AlbumArtist;
-          tags.Composer = ogg.Composer;
-          tags.Isrc = ogg.Isrc;
-        }
+      case afOGG:
+        if (TOGGFile f; f.ReadFileInfo(FileName)) tags = Texts(f);
         break;
-      }
-      case afFLAC: {
-        TFLACTags flac;
-        if (flac.ReadTags(FileName)) {
-          tags.Title = flac.Title;
-          tags.Artist = flac.Artist;
-          tags.Album = flac.Album;
-          tags.AlbumArtist = flac.AlbumArtist;
-          tags.Composer = flac.Composer;
-          tags.Isrc = flac.Isrc;
-        }
+      case afFLAC:
+        if (TFLACfile f; f.ReadFileInfo(FileName)) tags = Texts(f.Tags);
         break;
-      }
-      case afM4A: {
-        TMP4File mp4;
-        if (mp4.ReadFileInfo(FileName)) {
-          tags.Title = mp4.Title;
-          tags.Artist = mp4.Artist;
-          tags.Album = mp4.Album;
-          tags.AlbumArtist = mp4.AlbumArtist;
-          tags.Composer = mp4.Composer;
-          tags.Isrc = mp4.Isrc;
-        }
+      case afOpus:
+        if (TOpusFile f; f.ReadFileInfo(FileName)) tags = Texts(f.Tags);
         break;
-      }
-      case afWMA: {
-        TWMAfile wma;
-        if (wma.ReadFileInfo(FileName)) {
-          tags.Title = wma.Title;
-          tags.Artist = wma.Artist;
-          tags.Album = wma.Album;
-        }
+      case afM4A:
+        if (TMP4File f; f.ReadFileInfo(FileName)) tags = Texts(f);
         break;
-      }
+      case afAIFF:
+        if (TAIFFfile f; f.ReadFileInfo(FileName)) tags = Titles(f);
+        break;
+      case afWMA:
+        if (TWMAfile f; f.ReadFileInfo(FileName)) tags = Titles(f);
+        break;
       default:
-        FromID3(FileName, tags);
+        tags = FromID3(FileName);
         break;
     }
   } catch (...) {

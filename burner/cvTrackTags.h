@@ -2,9 +2,10 @@
 // artist, album, album artist, composer and ISRC, as UTF-8.
 //
 // Where they come from, by kind: ID3v2 (ID3v1 when there is none) for MP3
-// and WAV, Vorbis comments for Ogg Vorbis and FLAC, the iTunes items of
-// MP4/M4A (\251nam, \251ART, \251alb, aART, \251wrt, ----:ISRC), the content
-// description objects for WMA. A file without tags, or one that cannot be read, gives empty
+// and WAV, Vorbis comments for Ogg Vorbis, FLAC and Ogg Opus, the iTunes
+// items of MP4/M4A (\251nam, \251ART, \251alb, aART, \251wrt, ----:ISRC), the
+// NAME/AUTH chunks or ID3 chunk of AIFF, the content description objects
+// for WMA. A file without tags, or one that cannot be read, gives empty
 // texts; reading tags never fails a burn.
 //
 // Pure function over the file; safe from any thread.

@@ -20,12 +20,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/cvTestWav.h"
+
 namespace {
+
+using cvtest::WriteWav;
 
 const std::string kTool = std::string(CORVID_BINARY_DIR) + "/app/corvid-burn";
 const std::string kDemo = std::string(CORVID_FIXTURES_DIR) + "/demo/";
@@ -208,27 +213,6 @@ TEST_F(BurnCommand, AWriteErrorSaysTheCDRHoldsWhatWasWritten) {
 
 // --- Session-At-Once ---------------------------------------------------------
 
-// A 44.1 kHz stereo 16-bit WAV file of pcm.
-void WriteWav(const std::string& path, const std::vector<std::uint8_t>& pcm, std::size_t from, std::size_t to) {
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  const auto bytes = static_cast<std::uint32_t>(to - from);
-  out.write("RIFF", 4);
-  u32(36 + bytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(44100);
-  u32(44100 * 4);
-  u16(4);
-  u16(16);
-  out.write("data", 4);
-  u32(bytes);
-  out.write(reinterpret_cast<const char*>(pcm.data() + from), bytes);
-}
-
 // "mm:ss:ff" of each "INDEX nn" line of a cue sheet, in sectors.
 std::vector<int> CueIndexes(const std::string& cue, const std::string& index) {
   std::vector<int> sectors;
@@ -258,9 +242,10 @@ TEST_F(BurnCommand, SessionAtOnceWithoutPausesJoinsAContinuousPieceGaplessly) {
   }
   const std::size_t cuts[] = {4 * 44100 + 12345, 8 * 44100 + 40000};  // 588 * 321 + 102, 588 * 668 + 172
   const std::string a = Dir + "/part1.wav", b = Dir + "/part2.wav", c = Dir + "/part3.wav";
-  WriteWav(a, pcm, 0, cuts[0] * 4);
-  WriteWav(b, pcm, cuts[0] * 4, cuts[1] * 4);
-  WriteWav(c, pcm, cuts[1] * 4, pcm.size());
+  const std::span<const std::uint8_t> all(pcm);
+  WriteWav(a, all.first(cuts[0] * 4));
+  WriteWav(b, all.subspan(cuts[0] * 4, (cuts[1] - cuts[0]) * 4));
+  WriteWav(c, all.subspan(cuts[1] * 4));
 
   const TRun run = Run({"burn", "-d", "virtual", "--sao", "--pause", "0", "--no-cd-text", a, b, c});
   ASSERT_EQ(run.Status, 0) << run.Err << run.Out;

@@ -18,6 +18,7 @@
 #include "burner/cvTrackSource.h"
 #include "decode/cvAudFiles.h"
 #include "burner_test_support.h"
+#include "tests/cvTestWav.h"
 #include "device/cvTransport.h"
 #include "vrecorder/cvVirtualCueSheet.h"
 #include "vrecorder/cvVirtualRecorder.h"
@@ -25,6 +26,7 @@
 namespace cv {
 namespace {
 
+using cvtest::WriteWav;
 using test::TBurnerRig;
 using test::TRecorderDir;
 
@@ -143,26 +145,6 @@ bool AllZero(const std::vector<std::uint8_t>& image, std::size_t from, std::size
   if (to > image.size()) return false;
   return std::all_of(image.begin() + static_cast<std::ptrdiff_t>(from), image.begin() + static_cast<std::ptrdiff_t>(to),
                      [](std::uint8_t b) { return b == 0; });
-}
-
-// A 44.1 kHz stereo 16-bit WAV file of pcm.
-void WriteWav(const std::filesystem::path& path, std::span<const std::uint8_t> pcm) {
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(static_cast<std::uint32_t>(36 + pcm.size()));
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(44100);
-  u32(44100 * 4);
-  u16(4);
-  u16(16);
-  out.write("data", 4);
-  u32(static_cast<std::uint32_t>(pcm.size()));
-  out.write(reinterpret_cast<const char*>(pcm.data()), static_cast<std::streamsize>(pcm.size()));
 }
 
 // --- Four kinds of tags, four codecs -------------------------------------------
@@ -329,7 +311,20 @@ TPiece CutPiece(const std::filesystem::path& dir) {
   return piece;
 }
 
-void ExpectGapless(const TRecorderDir& dir, const TPiece& piece, bool onePregapSector) {
+// Burns the cut piece with a pause of 0 and no CD-TEXT, and checks the
+// image: the piece unbroken, each INDEX 01 at the sector nearest its cut,
+// pregaps of one sector or none.
+void BurnPieceGapless(const TRecorderDir& dir, bool onePregapSector) {
+  const TPiece piece = CutPiece(dir.Path());
+  TOutcome outcome;
+  {
+    TBurnerRig rig;
+    TSAOOptions options;
+    options.CDText = false;
+    outcome = BurnSAO(rig, piece.Files, options, 0);
+  }
+  ASSERT_TRUE(outcome.Started) << outcome.ErrorText;
+  ASSERT_FALSE(outcome.WithError) << outcome.ErrorText << "\n" << outcome.DiscState;
   const TVRState state = dir.Load();
   ASSERT_EQ(state.Disc.Tracks.size(), 3u);
   const std::vector<std::uint8_t> image = dir.Image();
@@ -350,17 +345,7 @@ void ExpectGapless(const TRecorderDir& dir, const TPiece& piece, bool onePregapS
 
 TEST(SAOBurn, GaplessJoinsKeepAContinuousPieceUnbroken) {
   TRecorderDir dir;
-  const TPiece piece = CutPiece(dir.Path());
-  TOutcome outcome;
-  {
-    TBurnerRig rig;
-    TSAOOptions options;
-    options.CDText = false;
-    outcome = BurnSAO(rig, piece.Files, options, 0);
-  }
-  ASSERT_TRUE(outcome.Started) << outcome.ErrorText;
-  ASSERT_FALSE(outcome.WithError) << outcome.ErrorText << "\n" << outcome.DiscState;
-  ExpectGapless(dir, piece, false);
+  BurnPieceGapless(dir, false);
   // The image's cue: no INDEX 00 at the joins.
   EXPECT_EQ(dir.Cue().find("INDEX 00"), std::string::npos) << dir.Cue();
 }
@@ -370,17 +355,7 @@ TEST(SAOBurn, GaplessJoinsKeepAContinuousPieceUnbroken) {
 TEST(SAOBurn, ARecorderRefusingZeroPregapsGetsOneSectorPregapsWithTheSameAudio) {
   TRecorderDir dir;
   dir.Edit([](TVRState& s) { s.Faults.CueRefuse = kVRRefuseZeroPregap; });
-  const TPiece piece = CutPiece(dir.Path());
-  TOutcome outcome;
-  {
-    TBurnerRig rig;
-    TSAOOptions options;
-    options.CDText = false;
-    outcome = BurnSAO(rig, piece.Files, options, 0);
-  }
-  ASSERT_TRUE(outcome.Started) << outcome.ErrorText;
-  ASSERT_FALSE(outcome.WithError) << outcome.ErrorText << "\n" << outcome.DiscState;
-  ExpectGapless(dir, piece, true);
+  BurnPieceGapless(dir, true);
 }
 
 TEST(SAOBurn, ALeadInRefusedAtZeroIsAnnouncedAtTheLeadInStart) {

@@ -1,6 +1,7 @@
 // Track texts from real tags: an ID3v2.3 tag written by lame (UTF-16, album
-// artist, composer, ISRC), Vorbis comments written by oggenc and by flac,
-// and the iTunes items of an MP4 written by ffmpeg.
+// artist, composer, ISRC), Vorbis comments written by oggenc, flac and
+// opusenc, the iTunes items of an MP4 and the ID3 chunk of an AIFF written
+// by ffmpeg.
 #include "burner/cvTrackTags.h"
 
 #include <gtest/gtest.h>
@@ -12,48 +13,46 @@
 namespace cv {
 namespace {
 
-std::string Fixture(const char* name) {
-  return (std::filesystem::path(CORVID_FIXTURES_DIR) / "tags" / name).string();
+std::string Fixture(const char* name, const char* folder = "tags") {
+  return (std::filesystem::path(CORVID_FIXTURES_DIR) / folder / name).string();
+}
+
+void ExpectTexts(const TTrackTags& got, const TTrackTags& want) {
+  EXPECT_EQ(got.Title, want.Title);
+  EXPECT_EQ(got.Artist, want.Artist);
+  EXPECT_EQ(got.Album, want.Album);
+  EXPECT_EQ(got.AlbumArtist, want.AlbumArtist);
+  EXPECT_EQ(got.Composer, want.Composer);
+  EXPECT_EQ(got.Isrc, want.Isrc);
 }
 
 TEST(TrackTags, ReadsID3v2WithAlbumArtistComposerAndIsrc) {
-  const TTrackTags tags = ReadTrackTags(Fixture("01-id3.mp3"), afMP3);
-  EXPECT_EQ(tags.Title, "\xC5\x81\xC3\xB3" "d\xC5\xBA Nocturne \xE2\x80\x94 \xE2\x80\x98Live\xE2\x80\x99");
-  EXPECT_EQ(tags.Artist, "Zo\xC3\xAB Keating");
-  EXPECT_EQ(tags.Album, "Gapless \xC3\x89tudes");
-  EXPECT_EQ(tags.AlbumArtist, "The Album Artist");
-  EXPECT_EQ(tags.Composer, "Fr\xC3\xA9" "d\xC3\xA9ric Chopin");
-  EXPECT_EQ(tags.Isrc, "GBAYE0601498");
+  ExpectTexts(ReadTrackTags(Fixture("01-id3.mp3"), afMP3),
+              {"\xC5\x81\xC3\xB3" "d\xC5\xBA Nocturne \xE2\x80\x94 \xE2\x80\x98Live\xE2\x80\x99", "Zo\xC3\xAB Keating",
+               "Gapless \xC3\x89tudes", "The Album Artist", "Fr\xC3\xA9" "d\xC3\xA9ric Chopin", "GBAYE0601498"});
 }
 
 TEST(TrackTags, ReadsVorbisCommentsAndCompactsTheIsrc) {
-  const TTrackTags tags = ReadTrackTags(Fixture("02-vorbis.ogg"), afOGG);
-  EXPECT_EQ(tags.Title, "Second Movement");
-  EXPECT_EQ(tags.Artist, "Ensemble Vorbis");
-  EXPECT_EQ(tags.Album, "Ignored Album");
-  EXPECT_EQ(tags.AlbumArtist, "");
-  EXPECT_EQ(tags.Composer, "Clara Schumann");
-  EXPECT_EQ(tags.Isrc, "USABC2500002");
+  ExpectTexts(ReadTrackTags(Fixture("02-vorbis.ogg"), afOGG),
+              {"Second Movement", "Ensemble Vorbis", "Ignored Album", "", "Clara Schumann", "USABC2500002"});
 }
 
 TEST(TrackTags, ReadsFlacVorbisComments) {
-  const TTrackTags tags = ReadTrackTags(Fixture("03-flac.flac"), afFLAC);
-  EXPECT_EQ(tags.Title, "\xD0\xA2\xD1\x80\xD0\xB5\xD1\x82\xD1\x8C\xD1\x8F \xD0\xBF\xD1\x8C\xD0\xB5\xD1\x81\xD0\xB0");
-  EXPECT_EQ(tags.Artist, "FLAC Quartet");
-  EXPECT_EQ(tags.Album, "Flac Album");
-  EXPECT_EQ(tags.AlbumArtist, "Flac Album Artist");
-  EXPECT_EQ(tags.Composer, "Edvard Grieg");
-  EXPECT_EQ(tags.Isrc, "NOXYZ2500003");
+  ExpectTexts(ReadTrackTags(Fixture("03-flac.flac"), afFLAC),
+              {"\xD0\xA2\xD1\x80\xD0\xB5\xD1\x82\xD1\x8C\xD1\x8F \xD0\xBF\xD1\x8C\xD0\xB5\xD1\x81\xD0\xB0",
+               "FLAC Quartet", "Flac Album", "Flac Album Artist", "Edvard Grieg", "NOXYZ2500003"});
 }
 
 TEST(TrackTags, ReadsMp4ItemsWithTheFreeFormIsrc) {
-  const TTrackTags tags = ReadTrackTags(Fixture("04-alac.m4a"), afM4A);
-  EXPECT_EQ(tags.Title, "Fourth, in MP4");
-  EXPECT_EQ(tags.Artist, "ALAC Trio");
-  EXPECT_EQ(tags.Album, "MP4 Album");
-  EXPECT_EQ(tags.AlbumArtist, "MP4 Album Artist");
-  EXPECT_EQ(tags.Composer, "Amy Beach");
-  EXPECT_EQ(tags.Isrc, "SEABC2500004");
+  ExpectTexts(ReadTrackTags(Fixture("04-alac.m4a"), afM4A),
+              {"Fourth, in MP4", "ALAC Trio", "MP4 Album", "MP4 Album Artist", "Amy Beach", "SEABC2500004"});
+}
+
+TEST(TrackTags, ReadsOpusTagsAndTheIdChunkOfAiff) {
+  ExpectTexts(ReadTrackTags(Fixture("tone44_2.opus", "opus"), afOpus),
+              {"Opus Title", "Opus Artist", "Opus Album", "", "", ""});
+  ExpectTexts(ReadTrackTags(Fixture("tagged.aiff", "aiff"), afAIFF),
+              {"Aiff Title", "Aiff Artist", "Aiff Album", "", "", ""});
 }
 
 TEST(TrackTags, UntaggedAndMissingFilesGiveEmptyTexts) {

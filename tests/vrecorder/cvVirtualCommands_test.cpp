@@ -3,9 +3,6 @@
 // refusal a strict drive gives while writing, and the other commands.
 #include "vrecorder/cvVirtualCommands.h"
 
-#include <fstream>
-#include <iterator>
-
 #include <gtest/gtest.h>
 
 #include "tests/vrecorder/cvVirtualTestUtil.h"
@@ -14,17 +11,9 @@ namespace {
 
 using cvtest::AudioSectors;
 using cvtest::RawDrive;
+using cvtest::ReadFile;
+using cvtest::ReadText;
 using cvtest::Reply;
-
-std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-  auto bytes = ReadFile(path);
-  return {bytes.begin(), bytes.end()};
-}
 
 class VirtualCommands : public ::testing::Test {
  protected:

@@ -3,9 +3,7 @@
 // CD-TEXT lead-in pack by pack; a good burn leaves the exact image (disc.bin,
 // disc.cue, disc.cdt) and the drive answers READ TOC (formats 0, 1, 5), READ
 // SUB-CHANNEL (catalog number, ISRC) and GET CONFIGURATION from it.
-#include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -17,36 +15,14 @@ namespace {
 
 using cvtest::AudioSectors;
 using cvtest::CueSheet;
+using cvtest::Have;
 using cvtest::RawDrive;
+using cvtest::ReadFile;
+using cvtest::ReadText;
 using cvtest::Reply;
+using cvtest::Shell;
 
 constexpr std::int32_t kLeadInStart = -12490;  // the recorder's ATIP lead-in start
-
-std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-  const auto bytes = ReadFile(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-bool Have(const char* tool) {
-  std::string command = std::string("command -v ") + tool + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) output.append(buffer, n);
-    ::pclose(p);
-  }
-  return output;
-}
 
 // The disc of these tests: three tracks, the Joyful Nights CD-TEXT, a catalog
 // number and ISRCs; track 1 has an INDEX 02, track 2 follows track 1 without
