@@ -15,7 +15,6 @@
 
 #include "burner/cvAudioCDBurner.h"
 #include "burner/cvSAOWriter.h"
-#include "burner/cvTrackSource.h"
 #include "decode/cvAudFiles.h"
 #include "burner_test_support.h"
 #include "tests/cvTestWav.h"
@@ -165,17 +164,13 @@ constexpr TTagged kTagged[] = {
     {"04-alac.m4a", "SEABC2500004", "Fourth, in MP4", "ALAC Trio", "Amy Beach"},
 };
 
-bool Decodable(const std::string& file, TAudioFileKind kind) {
-  return HasKind(SupportedAudioKinds(), kind) && TTrackDecoder(file).FileKind() == kind;
-}
-
 TEST(SAOBurn, TaggedFilesOfEveryKindLandWithTheirAudioTextsAndCodes) {
   TRecorderDir dir;
   // FLAC takes part where this build decodes it (its tags are read either
   // way: see the track tag tests).
   std::vector<TTagged> tagged;
   for (const TTagged& t : kTagged)
-    if (std::string(t.Name) != "03-flac.flac" || Decodable(Tagged(t.Name), afFLAC)) tagged.push_back(t);
+    if (std::string(t.Name) != "03-flac.flac" || HasKind(SupportedAudioKinds(), afFLAC)) tagged.push_back(t);
   std::vector<std::string> files;
   for (const TTagged& t : tagged) files.push_back(Tagged(t.Name));
   const std::size_t n = files.size();

@@ -17,11 +17,13 @@ using cvtest::Reply;
 
 class VirtualCommands : public ::testing::Test {
  protected:
-  void Open(const char* medium = "cdr80", std::vector<std::string> settings = {}) {
+  // Settings after the quick default time scale, so that a test's own wins.
+  void Open(const char* medium = "cdr80", const std::vector<std::string>& settings = {}) {
     cv::cvVirtualControl control(Dir.Path);
     ASSERT_TRUE(control.Insert(medium)) << control.Error();
-    settings.push_back("time-scale=0.001");
-    ASSERT_TRUE(control.Set(settings)) << control.Error();
+    std::vector<std::string> all = {"time-scale=0.001"};
+    all.insert(all.end(), settings.begin(), settings.end());
+    ASSERT_TRUE(control.Set(all)) << control.Error();
     Recorder = cv::OpenVirtualRecorder();
     ASSERT_NE(Recorder, nullptr);
     Drive = std::make_unique<RawDrive>(*Recorder);
@@ -582,7 +584,8 @@ TEST_F(VirtualCommands, DvdRamFullFormat) {
 }
 
 TEST_F(VirtualCommands, SessionCloseTakesTimeWithImmed) {
-  Open("cdr80", {"time-scale=0.05"});  // 1.5 s
+  // A close of 6 s: room for a loaded machine to ask before it ends.
+  Open("cdr80", {"time-scale=0.2"});
   cv::cvVirtualControl(Dir.Path);
   ASSERT_EQ(Drive->SetAudioTao(150, 3).Code(), "good");
   ASSERT_EQ(WriteTrack(1, 0, 300).Code(), "good");
