@@ -29,7 +29,9 @@
 
 #include "burner/cvBurnTypes.h"
 #include "burner/cvDiscFill.h"
+#include "burner/cvDiscLayout.h"
 #include "burner/cvListTracks.h"
+#include "burner/cvSAOWriter.h"
 #include "decode/cvAudFiles.h"
 #include "device/cvSCSILib.h"
 
@@ -47,6 +49,10 @@ constexpr int kStartRole = Qt::UserRole + 1;
 constexpr int kEndRole = Qt::UserRole + 2;
 constexpr int kStampSizeRole = Qt::UserRole + 3;
 constexpr int kStampTimeRole = Qt::UserRole + 4;
+constexpr int kSamplesRole = Qt::UserRole + 5;  // the track's exact length in CD sample frames
+// WriteModeBox's item data.
+constexpr int kModeTrackAtOnce = 0;
+constexpr int kModeSessionAtOnce = 1;
 
 // Dialog entries for the kinds the form's first entries leave out.
 struct TKindFilter {
@@ -377,6 +383,13 @@ void TForm1::CreateControls() {
   labelRow->addWidget(Label2, 1);
   labelRow->addWidget(Label3);
   msgLayout->addLayout(labelRow);
+  NotesLabel = new QLabel(msg);
+  NotesLabel->setObjectName(QStringLiteral("NotesLabel"));
+  NotesLabel->setTextFormat(Qt::PlainText);
+  NotesLabel->setWordWrap(true);
+  NotesLabel->setContentsMargins(4, 0, 4, 2);
+  NotesLabel->setVisible(false);
+  msgLayout->addWidget(NotesLabel);
   formLayout->addWidget(msg);
 
   Timer1 = new QTimer(this);
@@ -422,6 +435,8 @@ void TForm1::CreateControls() {
   setTabOrder(SpeedBox, CloseDiscBox);
   setTabOrder(CloseDiscBox, EjectBox);
   setTabOrder(EjectBox, SimulateBox);
+  setTabOrder(SimulateBox, CDTextBox);
+  setTabOrder(CDTextBox, McnEdit);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 }
 
@@ -439,15 +454,20 @@ void TForm1::CreateOptions(QWidget* parent) {
 
   WriteModeBox = new QComboBox(OptionsPanel);
   WriteModeBox->setObjectName(QStringLiteral("WriteModeBox"));
-  WriteModeBox->addItem(QStringLiteral("Track-At-Once"));
-  WriteModeBox->setToolTip(QStringLiteral("Track-At-Once: each track written with its own pause"));
+  WriteModeBox->addItem(QStringLiteral("Track-At-Once"), kModeTrackAtOnce);
+  WriteModeBox->addItem(QStringLiteral("Session-At-Once (gapless, CD-TEXT)"), kModeSessionAtOnce);
+  WriteModeBox->setToolTip(
+      QStringLiteral("Track-At-Once: each track written with its own pause. Session-At-Once: the whole disc in one "
+                     "pass onto a blank CD, with CD-TEXT, ISRCs and a catalogue number; a pause of 0 joins the "
+                     "tracks without a gap."));
   PauseBox = new QSpinBox(OptionsPanel);
   PauseBox->setObjectName(QStringLiteral("PauseBox"));
   PauseBox->setRange(0, 65535);
   PauseBox->setSingleStep(75);
   PauseBox->setValue(kPauseSectors);
   PauseBox->setSuffix(QStringLiteral(" sectors"));
-  PauseBox->setToolTip(QStringLiteral("Pause before each track after the first, in sectors (75 make a second)"));
+  PauseBox->setToolTip(QStringLiteral("Pause before each track after the first, in sectors (75 make a second); "
+                                      "0 in Session-At-Once joins the tracks without a gap"));
   SpeedBox = new QComboBox(OptionsPanel);
   SpeedBox->setObjectName(QStringLiteral("SpeedBox"));
   SpeedBox->addItem(QStringLiteral("Fastest"), 0);
@@ -462,6 +482,17 @@ void TForm1::CreateOptions(QWidget* parent) {
   SimulateBox->setToolTip(QStringLiteral("The drive goes through the whole burn with the laser off: nothing is written"));
   EjectBox = new QCheckBox(QStringLiteral("Eject when done"), OptionsPanel);
   EjectBox->setObjectName(QStringLiteral("EjectBox"));
+  CDTextBox = new QCheckBox(QStringLiteral("Write CD-TEXT"), OptionsPanel);
+  CDTextBox->setObjectName(QStringLiteral("CDTextBox"));
+  CDTextBox->setChecked(true);
+  CDTextBox->setToolTip(QStringLiteral("Session-At-Once: album and track titles, performers and songwriters from "
+                                       "the files' tags, for players that show them"));
+  McnEdit = new QLineEdit(OptionsPanel);
+  McnEdit->setObjectName(QStringLiteral("McnEdit"));
+  McnEdit->setMaxLength(13);
+  McnEdit->setPlaceholderText(QStringLiteral("none"));
+  McnEdit->setToolTip(QStringLiteral("Session-At-Once: the disc's catalogue number (UPC/EAN), 13 digits; "
+                                     "empty for none"));
 
   grid->addWidget(label(QStringLiteral("&Mode:"), WriteModeBox), 0, 0);
   grid->addWidget(WriteModeBox, 0, 1);
@@ -472,8 +503,16 @@ void TForm1::CreateOptions(QWidget* parent) {
   grid->addWidget(CloseDiscBox, 1, 1);
   grid->addWidget(EjectBox, 1, 3);
   grid->addWidget(SimulateBox, 1, 5);
+  grid->addWidget(CDTextBox, 2, 1);
+  grid->addWidget(label(QStringLiteral("MC&N:"), McnEdit), 2, 2);
+  grid->addWidget(McnEdit, 2, 3);
   grid->setColumnStretch(6, 1);
   connect(PauseBox, &QSpinBox::valueChanged, this, [this] { UpdateCapacity(); });
+  connect(WriteModeBox, &QComboBox::currentIndexChanged, this, [this] { WriteModeChanged(); });
+  connect(McnEdit, &QLineEdit::textChanged, this, [this] { McnChanged(); });
+  // Track-At-Once to begin with.
+  CDTextBox->setEnabled(false);
+  McnEdit->setEnabled(false);
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -618,6 +657,8 @@ void TForm1::AppendRow(const QString& caption, const TMeasuredEntry& entry) {
   row->setData(lcName, kPathRole, path);
   row->setData(lcName, kStartRole, QVariant::fromValue<qlonglong>(track.StartSample));
   row->setData(lcName, kEndRole, QVariant::fromValue<qlonglong>(track.EndSample));
+  const std::int64_t end = track.EndSample >= 0 ? track.EndSample : entry.Measured.FileSamples;
+  row->setData(lcName, kSamplesRole, QVariant::fromValue<qlonglong>(std::max<std::int64_t>(end - track.StartSample, 0)));
   row->setData(lcName, kStampSizeRole, QVariant::fromValue<qlonglong>(entry.Stamp.Size));
   row->setData(lcName, kStampTimeRole, QVariant::fromValue<qlonglong>(entry.Stamp.ModifiedNs));
   row->setToolTip(lcName, track.IsRange() ? QString::fromStdString(DescribeTrack(track)) : path);
@@ -693,9 +734,36 @@ void TForm1::InsertMeasured(const TMeasureResult& result) {
 std::int64_t TForm1::NeededSectors() const {
   std::vector<TFillTrack> tracks;
   const int pause = PauseBox->value();
-  for (int i = 0; i < clBox->topLevelItemCount(); ++i)
-    tracks.push_back({clBox->topLevelItem(i)->text(lcSectors).toInt(), pause});
-  return BurnSectors(tracks);
+  for (int i = 0; i < clBox->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* row = clBox->topLevelItem(i);
+    tracks.push_back({row->text(lcSectors).toInt(), pause, row->data(lcName, kSamplesRole).toLongLong()});
+  }
+  return SessionAtOnce() ? SessionAtOnceSectors(tracks) : BurnSectors(tracks);
+}
+
+bool TForm1::SessionAtOnce() const { return WriteModeBox->currentData().toInt() == kModeSessionAtOnce; }
+
+void TForm1::WriteModeChanged() {
+  const bool sao = SessionAtOnce();
+  CDTextBox->setEnabled(sao);
+  McnEdit->setEnabled(sao);
+  UpdateCapacity();
+}
+
+void TForm1::McnChanged() {
+  // A catalogue number that is not (yet) thirteen digits shows in red; Burn
+  // refuses it.
+  const std::string code = McnEdit->text().trimmed().toStdString();
+  QPalette palette = QApplication::palette(McnEdit);
+  if (!code.empty() && !ValidMcn(code)) palette.setColor(QPalette::Text, QColor(0xc0, 0x1c, 0x28));
+  McnEdit->setPalette(palette);
+}
+
+void TForm1::ShowBurnNotes() {
+  QStringList lines;
+  for (const std::string& note : kacdb.GetBurnNotes()) lines << QStringLiteral("Note: ") + QString::fromStdString(note);
+  NotesLabel->setText(lines.join(QLatin1Char('\n')));
+  NotesLabel->setVisible(!lines.isEmpty());
 }
 
 void TForm1::UpdateCapacity() {
@@ -715,8 +783,11 @@ void TForm1::UpdateCapacity() {
     text += QStringLiteral("; measuring ") + QString::number(MeasurePending_) + QStringLiteral(" more");
   CapacityBar->setFormat(text);
   CapacityBar->setToolTip(
-      QStringLiteral("What the burn writes: every track at least four seconds, and the pause before each track "
-                     "after the first. ") +
+      (SessionAtOnce() ? QStringLiteral("What the burn writes Session-At-Once: every track at least four seconds, "
+                                        "the pause before each track after the first, gapless joins sharing their "
+                                        "sectors. ")
+                       : QStringLiteral("What the burn writes: every track at least four seconds, and the pause "
+                                        "before each track after the first. ")) +
       (fill.DiscRead ? QStringLiteral("Compared with the free space of the disc in the drive.")
                      : QStringLiteral("No disc was read: compared with a blank 74- or 80-minute CD-R.")));
   CapacityBar->setProperty("over", !fill.Fits());
@@ -792,9 +863,21 @@ void TForm1::Button1Click() {
     Label2->setText(QStringLiteral("Burn Not Started! (files are still being measured: wait until the list is complete)"));
     return;
   }
+  const std::string mcn = McnEdit->text().trimmed().toStdString();
+  if (SessionAtOnce() && !mcn.empty() && !ValidMcn(mcn)) {
+    Label2->setText(QStringLiteral("Burn Not Started! (the catalogue number (MCN) must be 13 digits, not \"") +
+                    QString::fromStdString(mcn) + QStringLiteral("\")"));
+    McnEdit->setFocus();
+    return;
+  }
   // The component's list is filled afresh from the rows for every burn,
   // with the options as they stand.
   kacdb.ClearTracks();
+  TSAOOptions sao;
+  sao.CDText = CDTextBox->isChecked();
+  sao.Mcn = mcn;
+  sao.TestWrite = SimulateBox->isChecked();
+  kacdb.SetWriteMode(SessionAtOnce() ? TWriteMode::SessionAtOnce : TWriteMode::TrackAtOnce, sao);
   kacdb.SetWriteSpeed(static_cast<std::uint16_t>(SpeedBox->currentData().toInt()));
   kacdb.SetCloseDisc(CloseDiscBox->isChecked());
   kacdb.SetTestWrite(SimulateBox->isChecked());
@@ -824,7 +907,10 @@ void TForm1::Button1Click() {
   BurnFailed_ = false;
   BurnClock_.start();
   WritingSinceMs_ = -1;
-  if (!kacdb.Burn()) {
+  const bool started = kacdb.Burn();
+  // Burn has written its notes (a fall back, what the disc leaves out).
+  ShowBurnNotes();
+  if (!started) {
     Label2->setText(FailureText(QStringLiteral("Burn Not Started! (")));
     EjectWhenDone_ = false;
     SetJobRunning(false);
@@ -1004,6 +1090,7 @@ void TForm1::kacdbWriteDone(TKAudioCDBurner* Sender, std::uint16_t Id, bool With
                                                   QString::fromStdString(SecondsText(BurnClock_.elapsed() / 1000)) +
                                                   QStringLiteral(" (m:ss)");
   if (!state.isEmpty()) body += QStringLiteral(": ") + state;
+  if (!NotesLabel->text().isEmpty()) body += QLatin1Char('\n') + NotesLabel->text();
   if (Notify) Notify(summary, body);
   JobEnded();
 }

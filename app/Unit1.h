@@ -39,6 +39,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -106,11 +107,15 @@ class TForm1 : public QWidget {
   // The file a row burns (the "Name" column shows its title).
   QString RowPath(int row) const;
 
-  // Sectors the burn of the rows will write (pauses and the four-second
-  // minimum counted), and the free space it is compared with (-1: no disc
-  // read, the list is compared with 74- and 80-minute blanks).
+  // Sectors the burn of the rows will write in the chosen mode (pauses and
+  // the four-second minimum counted; Session-At-Once: the lead-out of the
+  // disc's layout, gapless joins sharing sectors), and the free space it is
+  // compared with (-1: no disc read, the list is compared with 74- and
+  // 80-minute blanks).
   std::int64_t NeededSectors() const;
   std::int32_t KnownFreeSectors() const { return FreeSectors_; }
+  // True when the mode box asks for Session-At-Once.
+  bool SessionAtOnce() const;
 
   // The file dialog's filter as the window built it on show, in the
   // "description|mask|description|mask..." form; od shows the same entries.
@@ -168,6 +173,14 @@ class TForm1 : public QWidget {
   QCheckBox* CloseDiscBox = nullptr;
   QCheckBox* SimulateBox = nullptr;  // Test Write: the drive writes nothing
   QCheckBox* EjectBox = nullptr;
+  // Session-At-Once only (disabled in Track-At-Once): CD-TEXT from the
+  // files' tags (on by default), and the disc's catalogue number (MCN,
+  // thirteen digits, or empty for none).
+  QCheckBox* CDTextBox = nullptr;
+  QLineEdit* McnEdit = nullptr;
+  // The burner's notes on the last burn, one "Note: ..." line each; hidden
+  // when there are none.
+  QLabel* NotesLabel = nullptr;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -182,6 +195,9 @@ class TForm1 : public QWidget {
   void FileMeasuringStarted(const QString& name);
   void InsertMeasured(const TMeasureResult& result);
   void UpdateCapacity();
+  void WriteModeChanged();
+  void McnChanged();
+  void ShowBurnNotes();
   void RefreshFreeSpace();
   void FillSpeeds();
   void MoveRow(int by);

@@ -73,7 +73,7 @@ std::int32_t GetFreeSpace(TSCSIDevice& Device) {
   return static_cast<std::int32_t>(std::min<std::uint32_t>(Device.TrackInfo.FreeBlocks, 0x7FFFFFFF));
 }
 
-std::int32_t PreflightBurn(TAudioFiles& Files, TSCSIDevice& Device) {
+std::int32_t PreflightBurn(TAudioFiles& Files, TSCSIDevice& Device, bool CheckSpace) {
   if (Files.TrackCount <= 0) return beNoTracks;
   std::int64_t needed = 0;
   for (std::int32_t i = 0; i < Files.TrackCount; ++i) {
@@ -121,7 +121,7 @@ std::int32_t PreflightBurn(TAudioFiles& Files, TSCSIDevice& Device) {
   if (firstNumber + Files.TrackCount - 1 > kMaxTracks) return beTooManyTracks;
   const std::int32_t free = GetFreeSpace(Device);
   if (free < 0) return beDriveNotReady;
-  if (needed > free) return beNotEnoughSpace;
+  if (CheckSpace && needed > free) return beNotEnoughSpace;
   return beNone;
 }
 

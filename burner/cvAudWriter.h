@@ -92,8 +92,11 @@ std::int32_t GetFreeSpace(TSCSIDevice& Device);
 // the error code that says why the burn cannot start (beNoTracks,
 // beTrackEmpty, beCantOpenFile, beFileChanged, beDriveNotReady,
 // beNoWritableDisc, beDiscOpen, beTooManyTracks, beNotEnoughSpace); a
-// refusal about one file names it in the record's error detail.
-std::int32_t PreflightBurn(TAudioFiles& Files, TSCSIDevice& Device);
+// refusal about one file names it in the record's error detail. The free
+// space is checked against Track-At-Once sizes (BurnSectors); with
+// CheckSpace false only that the drive reports it (a Session-At-Once burn
+// checks its own layout).
+std::int32_t PreflightBurn(TAudioFiles& Files, TSCSIDevice& Device, bool CheckSpace = true);
 
 // Runs PreflightBurn, prepares the drive, starts the cache thread, waits
 // until the cache is primed and starts the write thread. True when the write

@@ -253,12 +253,13 @@ bool TKAudioCDBurner::Burn() {
     if (NoteDriveProblem()) Files->ErrorCode = beNone;
     return false;
   };
+  // Notes are the last burn's only.
+  BurnNotes.clear();
   if (WriteMode != TWriteMode::SessionAtOnce) {
     if (StartBurn(*Files, *Device, this, std::move(done), *Hooks)) return true;
     return refused();
   }
 
-  BurnNotes.clear();
   if (StartSAOBurn(*Files, *Device, this, done, *Hooks, *SAOOptions, BurnNotes)) return true;
   // A drive that cannot write Session-At-Once, or takes none of the cue
   // sheet's forms, refused before anything was written: the tracks go

@@ -212,9 +212,11 @@ class TKAudioCDBurner {
   // seconds). Set while idle; Track-At-Once until set.
   void SetWriteMode(TWriteMode Mode, const TSAOOptions& Options);
   TWriteMode GetWriteMode() const { return WriteMode; }
-  // What the last Session-At-Once burn left out or changed (a text cut to
-  // fit the CD-TEXT block, an ISRC not of the right form, CD-TEXT the drive
-  // refused), one line each. Read while idle.
+  // What the last burn left out or changed (a text cut to fit the CD-TEXT
+  // block, an ISRC not of the right form, CD-TEXT the drive refused, the
+  // fall back to Track-At-Once), one line each; none after a Track-At-Once
+  // burn. Written by Burn before it returns, never by the burn's threads:
+  // readable on the component's thread once Burn has returned.
   std::vector<std::string> GetBurnNotes() const { return BurnNotes; }
 
  private:

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "burner/cvBurnRecord.h"
+#include "burner/cvDiscLayout.h"
 
 namespace cv {
 
@@ -16,6 +18,22 @@ std::int64_t BurnSectors(std::span<const TFillTrack> Tracks) {
     first = false;
   }
   return total;
+}
+
+std::int64_t SessionAtOnceSectors(std::span<const TFillTrack> Tracks) {
+  if (Tracks.empty()) return 0;
+  std::vector<TLayoutInput> inputs;
+  inputs.reserve(Tracks.size());
+  for (const TFillTrack& track : Tracks) {
+    TLayoutInput input;
+    input.Samples = track.Samples > 0 ? track.Samples
+                                      : std::int64_t{std::max<std::int32_t>(track.LengthSectors, 0)} * kSamplesPerSector;
+    input.PauseSectors = inputs.empty() ? 0 : static_cast<std::uint16_t>(std::clamp(track.PauseSectors, 0, 0xFFFF));
+    inputs.push_back(input);
+  }
+  TLayoutOptions options;
+  options.CDText = false;
+  return LayOutDisc(inputs, options).LeadOut;
 }
 
 std::int32_t SessionOverheadSectors(std::int32_t ClosedSessions) {

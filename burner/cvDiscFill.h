@@ -10,7 +10,15 @@
 // they call a fit is one Burn accepts.
 //
 // Without a disc the list is measured against the nominal sizes of blank
-// CD-Rs (74 and 80 minutes). A drive's free space of an appendable disc
+// CD-Rs (74 and 80 minutes).
+//
+// A Session-At-Once burn writes what its disc layout lays out (see
+// cvDiscLayout.h): from LBA 0 to the lead-out, with the pauses as given,
+// every track at least 301 sectors from its start to the next track's
+// pregap, and gapless joins (pause 0) that share sectors instead of padding
+// each track to a whole one. SessionAtOnceSectors lays the list out the
+// same way, from the tracks' exact lengths in samples, and is what that
+// burn checks against the free space. A drive's free space of an appendable disc
 // counts from the next writable address, which lies past the new session's
 // lead-in (a closed session costs 11400 sectors before the next one's first
 // track, 6900 after further sessions): SessionOverheadSectors gives that
@@ -29,6 +37,9 @@ namespace cv {
 struct TFillTrack {
   std::int32_t LengthSectors = 0;
   std::int32_t PauseSectors = 0;  // pause written before the track
+  // The exact length in CD sample frames (588 make a sector), for
+  // Session-At-Once; 0: LengthSectors whole sectors.
+  std::int64_t Samples = 0;
 };
 
 inline constexpr std::int32_t kSectorsPerSecond = 75;
@@ -38,6 +49,11 @@ inline constexpr std::int32_t kBlank80Sectors = 80 * 60 * kSectorsPerSecond;  //
 // Sectors the burn of Tracks writes: each track at least four seconds, and
 // the pause before each track after the first.
 std::int64_t BurnSectors(std::span<const TFillTrack> Tracks);
+
+// Sectors a Session-At-Once burn of Tracks writes: the lead-out address of
+// their disc layout (track 1's own pause is ignored: it always gets the
+// two seconds before LBA 0). 0 for no tracks.
+std::int64_t SessionAtOnceSectors(std::span<const TFillTrack> Tracks);
 
 // Sectors between the end of the last closed session and the first track of
 // a new one: 0 on a blank disc, 11400 after the first session (its 6750-

@@ -486,7 +486,9 @@ bool StartSAOBurn(TAudioFiles& Files, TSCSIDevice& Device, TKAudioCDBurner* Send
     return false;
   };
 
-  if (const std::int32_t code = PreflightBurn(Files, Device); code != beNone) return refuse(code);
+  // The free space is checked below against the layout, not the
+  // Track-At-Once sizes.
+  if (const std::int32_t code = PreflightBurn(Files, Device, false); code != beNone) return refuse(code);
   // A Session-At-Once disc is written whole: only onto a blank one.
   if ((Device.DiscInfo[2] & 0x03) != 0x00) return refuse(beSAONeedsBlankDisc);
   Device.LastSenseCode = 0;
@@ -496,7 +498,7 @@ bool StartSAOBurn(TAudioFiles& Files, TSCSIDevice& Device, TKAudioCDBurner* Send
   if (const std::int32_t code = LayOutTracks(Files, Options, layout); code != beNone) return refuse(code);
   Notes = layout.Notes;
   const std::int32_t free = GetFreeSpace(Device);
-  if (free >= 0 && layout.ProgramSectors() - kFirstPregapSectors > free) return refuse(beNotEnoughSpace);
+  if (free >= 0 && layout.LeadOut > free) return refuse(beNotEnoughSpace);
 
   bool cdText = !layout.CDText.Packs.empty();
   const int mastering = MasteringFlags(Device);

@@ -192,6 +192,29 @@ class TForm1Test : public QObject {
 
   qint64 DiscBytes() const { return QFileInfo(Recorder_->filePath(QStringLiteral("disc.bin"))).size(); }
 
+  QString DiscCue() const {
+    QFile cue(Recorder_->filePath(QStringLiteral("disc.cue")));
+    return cue.open(QIODevice::ReadOnly) ? QString::fromUtf8(cue.readAll()) : QString();
+  }
+
+  // The sectors of every "INDEX nn mm:ss:ff" line of the image's cue sheet.
+  QList<int> CueIndexes(const QString& number) const {
+    QList<int> sectors;
+    const QRegularExpression line(QStringLiteral("INDEX %1 (\\d\\d):(\\d\\d):(\\d\\d)").arg(number));
+    for (auto it = line.globalMatch(DiscCue()); it.hasNext();) {
+      const QRegularExpressionMatch m = it.next();
+      sectors << (m.captured(1).toInt() * 60 + m.captured(2).toInt()) * 75 + m.captured(3).toInt();
+    }
+    return sectors;
+  }
+
+  static QString Tagged(const char* name) { return QStringLiteral(CORVID_FIXTURES_DIR "/tags/") + QLatin1String(name); }
+
+  void ChooseSessionAtOnce(TForm1& form) {
+    form.WriteModeBox->setCurrentIndex(form.WriteModeBox->findText(QStringLiteral("Session-At-Once"), Qt::MatchStartsWith));
+    QVERIFY(form.SessionAtOnce());
+  }
+
   bool SawTick(const std::function<bool(const TTick&)>& what) const {
     for (const TTick& t : Ticks_)
       if (what(t)) return true;
@@ -899,6 +922,140 @@ class TForm1Test : public QObject {
     QImage image(picture);
     QVERIFY(!image.isNull());
     QVERIFY(image.width() >= 520 && image.height() >= 332);
+  }
+
+  // --- Session-At-Once ---------------------------------------------------------
+
+  void sessionAtOnceOptionsFollowTheModeAndTheBarCountsItsLayout() {
+    TForm1& form = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // Track-At-Once by default; CD-TEXT ticked but only for Session-At-Once.
+    QCOMPARE(form.WriteModeBox->currentText(), QStringLiteral("Track-At-Once"));
+    QVERIFY(!form.SessionAtOnce());
+    QVERIFY(form.CDTextBox->isChecked());
+    QVERIFY(!form.CDTextBox->isEnabled());
+    QVERIFY(!form.McnEdit->isEnabled());
+    AddAndWait(form, {Wav(QStringLiteral("short.wav"), 100), Wav(QStringLiteral("long.wav"), 1000),
+                      Wav(QStringLiteral("almost.wav"), 299)});
+    // Track-At-Once: 300 (padded) + 450 + 1000 + 450 + 300 (padded).
+    QCOMPARE(form.NeededSectors(), 2500);
+    ChooseSessionAtOnce(form);
+    QVERIFY(form.CDTextBox->isEnabled());
+    QVERIFY(form.McnEdit->isEnabled());
+    // Session-At-Once lays every track out over at least 301 sectors.
+    QCOMPARE(form.NeededSectors(), 301 + 450 + 1000 + 450 + 301);
+    QCOMPARE(form.CapacityBar->value(), 2502);
+    QVERIFY(form.CapacityBar->toolTip().contains(QStringLiteral("Session-At-Once")));
+    // Gapless: no pauses; the short tracks still take 301 sectors.
+    form.PauseBox->setValue(0);
+    QCOMPARE(form.NeededSectors(), 301 + 1000 + 301);
+    QCOMPARE(form.Label3->text(), Msf(1602));
+    // The burn writes exactly that: the image runs from LBA 0 to the lead-out.
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QCOMPARE(DiscBytes(), qint64{1602} * 2352);
+    QCOMPARE(CueIndexes(QStringLiteral("01")), (QList<int>{0, 301, 1301}));
+    QVERIFY2(!DiscCue().contains(QStringLiteral("INDEX 00")), qPrintable(DiscCue()));
+    QVERIFY(form.NotesLabel->isHidden());
+    // Back to Track-At-Once: the Session-At-Once options are greyed again.
+    form.WriteModeBox->setCurrentIndex(0);
+    QVERIFY(!form.CDTextBox->isEnabled());
+    QVERIFY(!form.McnEdit->isEnabled());
+  }
+
+  void sessionAtOnceBurnWritesThePregapsCdTextAndCatalogueNumber() {
+    TForm1& form = Open();
+    AddAndWait(form, {Tagged("02-vorbis.ogg"), Tagged("04-alac.m4a")});
+    ChooseSessionAtOnce(form);
+    form.PauseBox->setValue(150);
+    form.McnEdit->setText(QStringLiteral("4006381333931"));
+    const qint64 needed = form.NeededSectors();
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    const QString cue = DiscCue();
+    QVERIFY2(cue.contains(QStringLiteral("CATALOG 4006381333931")), qPrintable(cue));
+    QVERIFY2(cue.contains(QStringLiteral("CDTEXTFILE \"disc.cdt\"")), qPrintable(cue));
+    QVERIFY2(cue.contains(QStringLiteral("TITLE \"Second Movement\"")), qPrintable(cue));
+    QVERIFY2(cue.contains(QStringLiteral("PERFORMER \"ALAC Trio\"")), qPrintable(cue));
+    QVERIFY(QFileInfo(Recorder_->filePath(QStringLiteral("disc.cdt"))).size() > 0);
+    // Track 2's pregap is the pause chosen: 150 sectors from INDEX 00 to
+    // INDEX 01, right after track 1's audio.
+    const QList<int> starts = CueIndexes(QStringLiteral("01"));
+    const QList<int> pregaps = CueIndexes(QStringLiteral("00"));
+    QCOMPARE(starts.size(), 2);
+    QVERIFY2(!pregaps.isEmpty(), qPrintable(cue));
+    QCOMPARE(starts[1] - pregaps.last(), 150);
+    QCOMPARE(pregaps.last(), std::max(form.clBox->topLevelItem(0)->text(TForm1::lcSectors).toInt(), 301));
+    // The bar counted what was written.
+    QCOMPARE(DiscBytes(), needed * 2352);
+  }
+
+  void withoutCdTextTheTaggedFilesLeaveNoTextsAndJoinWithoutGaps() {
+    TForm1& form = Open();
+    AddAndWait(form, {Tagged("02-vorbis.ogg"), Tagged("04-alac.m4a")});
+    ChooseSessionAtOnce(form);
+    form.CDTextBox->setChecked(false);
+    form.PauseBox->setValue(0);
+    const qint64 needed = form.NeededSectors();
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    const QString cue = DiscCue();
+    QCOMPARE(DiscTracks(), 2);
+    QVERIFY2(!cue.contains(QStringLiteral("CDTEXTFILE")) && !cue.contains(QStringLiteral("TITLE")) &&
+                 !cue.contains(QStringLiteral("CATALOG")) && !cue.contains(QStringLiteral("INDEX 00")),
+             qPrintable(cue));
+    // Gapless: the bar's figure, from the files' exact lengths, is the disc's.
+    QCOMPARE(DiscBytes(), needed * 2352);
+  }
+
+  void anInvalidCatalogueNumberIsRefusedWithItsReason() {
+    TForm1& form = Open();
+    AddAndWait(form, {Wav(QStringLiteral("one.wav"), 300)});
+    ChooseSessionAtOnce(form);
+    form.McnEdit->setText(QStringLiteral("40063813"));
+    QCOMPARE(form.McnEdit->palette().color(QPalette::Text), QColor(0xc0, 0x1c, 0x28));
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QCOMPARE(form.Label2->text(),
+             QStringLiteral("Burn Not Started! (the catalogue number (MCN) must be 13 digits, not \"40063813\")"));
+    QVERIFY(!form.JobRunning());
+    QVERIFY(form.Button1->isEnabled());
+    QCOMPARE(DiscBytes(), 0);
+    // Letters are no better; thirteen digits burn.
+    form.McnEdit->setText(QStringLiteral("400638133393x"));
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QVERIFY(form.Label2->text().startsWith(QStringLiteral("Burn Not Started! (the catalogue number (MCN)")));
+    form.McnEdit->setText(QStringLiteral("4006381333931"));
+    QVERIFY(form.McnEdit->palette().color(QPalette::Text) != QColor(0xc0, 0x1c, 0x28));
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QVERIFY2(DiscCue().contains(QStringLiteral("CATALOG 4006381333931")), qPrintable(DiscCue()));
+  }
+
+  void aDriveWithoutSessionAtOnceBurnsTrackAtOnceAndTheWindowSaysSo() {
+    QVERIFY(Virtual({QStringLiteral("set"), QStringLiteral("sao-unsupported=on")}));
+    TForm1& form = Open();
+    AddAndWait(form, {Wav(QStringLiteral("one.wav"), 300), Wav(QStringLiteral("two.wav"), 400)});
+    ChooseSessionAtOnce(form);
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QCOMPARE(DiscTracks(), 2);
+    QVERIFY(!form.NotesLabel->isHidden());
+    QVERIFY2(form.NotesLabel->text().startsWith(
+                 QStringLiteral("Note: the drive cannot write Session-At-Once: the disc is written Track-At-Once "
+                                "instead")),
+             qPrintable(form.NotesLabel->text()));
+    QCOMPARE(Notes_.size(), 1);
+    QVERIFY2(Notes_[0].contains(QStringLiteral("Track-At-Once instead")), qPrintable(Notes_[0]));
+    // A Track-At-Once burn afterwards has no notes.
+    form.WriteModeBox->setCurrentIndex(0);
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    QVERIFY(form.NotesLabel->isHidden());
+  }
+
+  void sessionAtOnceOnAWrittenDiscIsRefusedWithItsErrorRow() {
+    TForm1& form = Open();
+    AddAndWait(form, {Wav(QStringLiteral("one.wav"), 300)});
+    BurnAndWait(form, QStringLiteral("Write Done!"));
+    ChooseSessionAtOnce(form);
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Button1->isEnabled(), kWait);
+    QCOMPARE(form.Label2->text(), QStringLiteral("Burn Not Started! (SESSION-AT-ONCE NEEDS A BLANK CD-R/CD-RW)"));
+    QCOMPARE(DiscTracks(), 1);
   }
 };
 

@@ -4,11 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
 #include <vector>
 
+#include "burner/cvAudioCDBurner.h"
 #include "burner/cvBurnRecord.h"
 #include "burner/cvBurnTypes.h"
+#include "burner/cvSAOWriter.h"
 #include "burner_test_support.h"
+#include "tests/cvTestWav.h"
 
 namespace cv::test {
 namespace {
@@ -23,6 +28,59 @@ TEST(DiscFill, CountsTheFourSecondMinimumAndThePausesAfterTheFirstTrack) {
   const std::vector<TFillTrack> seconds(100, TFillTrack{75, 150});
   EXPECT_EQ(BurnSectors(seconds), 100 * 450 - 150);
   EXPECT_EQ(MinutesSecondsText(BurnSectors(seconds)), "9:58");
+}
+
+TEST(DiscFill, SessionAtOnceCountsTheLayoutNotWholeSectorsPerTrack) {
+  constexpr std::int64_t kSps = 588;
+  // Three tracks off the sector grid, joined gaplessly: their samples run
+  // on, 1250 sectors and 305 samples in all, where Track-At-Once pads each.
+  std::vector<TFillTrack> tracks{{401, 0, 400 * kSps + 100}, {501, 0, 500 * kSps + 200}, {351, 0, 350 * kSps + 5}};
+  EXPECT_EQ(SessionAtOnceSectors(tracks), 1251);
+  EXPECT_EQ(BurnSectors(tracks), 1253);
+  // With pauses every track ends on the grid, as in Track-At-Once; track
+  // 1's own pause never counts.
+  for (TFillTrack& t : tracks) t.PauseSectors = 150;
+  EXPECT_EQ(SessionAtOnceSectors(tracks), 401 + 150 + 501 + 150 + 351);
+  EXPECT_EQ(SessionAtOnceSectors(tracks), BurnSectors(tracks));
+  // Short tracks take 301 sectors each (300 in Track-At-Once); without
+  // samples the sectors count whole.
+  const std::vector<TFillTrack> shorts(3, TFillTrack{100, 150});
+  EXPECT_EQ(SessionAtOnceSectors(shorts), 301 + 150 + 301 + 150 + 301);
+  EXPECT_EQ(SessionAtOnceSectors({}), 0);
+}
+
+// The lead-out of a Session-At-Once burn on the recorder is where the fill
+// said it would be, gapless and with pauses.
+TEST(DiscFill, ASessionAtOnceBurnEndsWhereTheFillSays) {
+  for (const std::int32_t pause : {0, 150}) {
+    TRecorderDir dir;
+    const std::int64_t lengths[] = {400 * 588 + 100, 320 * 588 + 500, 350 * 588 + 5};
+    std::vector<TFillTrack> fill;
+    TBurnerRig rig;
+    TSAOOptions options;
+    options.CDText = false;
+    rig.Burner->SetWriteMode(TWriteMode::SessionAtOnce, options);
+    for (std::size_t i = 0; i < 3; ++i) {
+      const std::vector<std::uint8_t> pcm(static_cast<std::size_t>(lengths[i]) * 4, static_cast<std::uint8_t>(i + 1));
+      const std::string file = (dir.Path() / ("t" + std::to_string(i) + ".wav")).string();
+      cvtest::WriteWav(file, pcm);
+      const std::int32_t sectors = rig.Burner->GetFileLength(file);
+      ASSERT_TRUE(rig.Burner->AddTrack(file, sectors, static_cast<std::uint16_t>(pause)));
+      fill.push_back({sectors, pause, lengths[i]});
+    }
+    bool done = false;
+    bool failed = true;
+    rig.Burner->OnWriteDone = [&](TKAudioCDBurner*, std::uint16_t, bool withError) {
+      failed = withError;
+      done = true;
+    };
+    ASSERT_TRUE(rig.Burner->Burn()) << rig.Burner->GetErrorText();
+    ASSERT_TRUE(rig.WaitDone(done));
+    ASSERT_FALSE(failed) << rig.Burner->GetErrorText();
+    const TVRState state = dir.Load();
+    ASSERT_EQ(state.Disc.SessionLeadOuts.size(), 1u);
+    EXPECT_EQ(state.Disc.SessionLeadOuts[0], SessionAtOnceSectors(fill)) << "pause " << pause;
+  }
 }
 
 TEST(DiscFill, ALongAlbumWithTheWindowsPausesIsOverA74MinuteDisc) {
