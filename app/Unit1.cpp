@@ -455,7 +455,9 @@ void TForm1::CreateOptions(QWidget* parent) {
   WriteModeBox = new QComboBox(OptionsPanel);
   WriteModeBox->setObjectName(QStringLiteral("WriteModeBox"));
   WriteModeBox->addItem(QStringLiteral("Track-At-Once"), kModeTrackAtOnce);
-  WriteModeBox->addItem(QStringLiteral("Session-At-Once (gapless, CD-TEXT)"), kModeSessionAtOnce);
+  WriteModeBox->addItem(QStringLiteral("Session-At-Once"), kModeSessionAtOnce);
+  WriteModeBox->setItemData(1, QStringLiteral("Gapless joins, CD-TEXT, ISRCs and a catalogue number; a blank CD only"),
+                            Qt::ToolTipRole);
   WriteModeBox->setToolTip(
       QStringLiteral("Track-At-Once: each track written with its own pause. Session-At-Once: the whole disc in one "
                      "pass onto a blank CD, with CD-TEXT, ISRCs and a catalogue number; a pause of 0 joins the "

@@ -71,13 +71,19 @@ class WireClient final : public cv::cvTransport {
   }
   ~WireClient() override { Drop(); }
 
-  // Ends the open with its close message.
+  // Ends the open with its close message and, as the preload library's
+  // close does, waits for the server to end the connection: the drive is
+  // released by then (bounded by the receive time-out).
   void Close() {
     TCvWireRequest close{};
     close.Close = 1;
     std::uint8_t bytes[kCvWireRequestSize];
     CvWireEncodeRequest(&close, bytes);
-    SendAll(Fd_, bytes, sizeof bytes);
+    if (SendAll(Fd_, bytes, sizeof bytes)) {
+      std::uint8_t byte = 0;
+      while (::recv(Fd_, &byte, 1, 0) > 0) {
+      }
+    }
     Drop();
   }
   // Ends the connection without a word, as a crashed program does.
