@@ -141,6 +141,27 @@ TEST(MP4Driver, ImplicitSbrIsTrimmedInTheFramesTheDecoderGives) {
   }
 }
 
+TEST(MP4Driver, AnnouncedSbrDecodesAtTheOutputRateTrimmedInItsFrames) {
+  // SBR announced in the configuration: the header rate is 44.1 kHz, the
+  // track counts in 22.05 kHz units (delay 1024, length 8104). libavcodec's
+  // own frames 2048 to 2048 + 16208, unchanged.
+  TTrack t = Track("explicit-sbr.m4a");
+  ASSERT_EQ(t.Format->nSamplesPerSec(), 44100u);
+  ASSERT_EQ(t.Reader.TimeScale, 22050u);
+  int rate = 0, channels = 0;
+  const auto ref = FFmpegDecodeAll(CodecFixture("explicit-sbr.m4a"), &rate, &channels);
+  ASSERT_EQ(rate, 44100);
+  ASSERT_EQ(channels, 2);
+  ASSERT_GE(ref.size() / 2, 2048 + kSourceFrames);
+  const auto expected = FloatBytes(ref, 2048 * 2, kSourceFrames * 2);
+  for (size_t block : {size_t(2048), size_t(13), t.Stream.size()}) {
+    TRun run = RunStream(*t.Format, FloatFormat(2, 44100), t.Stream, block);
+    ASSERT_EQ(run.OpenResult, MMSYSERR_NOERROR);
+    EXPECT_EQ(run.Out.size(), expected.size()) << "block " << block;
+    EXPECT_TRUE(run.Out == expected) << "block " << block;
+  }
+}
+
 TEST(MP4Driver, BrokenFramingAndGarbage) {
   TTrack t = Track("tone-aac.m4a");
   // A length beyond any sample: the rest is ignored, what came before stays.
