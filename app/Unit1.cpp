@@ -973,12 +973,13 @@ void TForm1::HighlightTrack(int track) {
   auto paint = [this](int number, bool on) {
     QTreeWidgetItem* row = clBox->topLevelItem(number - 1);
     if (row == nullptr) return;
-    for (int column = 0; column < clBox->columnCount(); ++column) {
-      QFont font = row->font(column);
-      font.setBold(on);
-      row->setFont(column, font);
+    // The name in bold; the narrow Type and Duration columns keep the
+    // list's font, so that their text is never elided.
+    QFont font = clBox->font();
+    font.setBold(on);
+    row->setFont(lcName, font);
+    for (int column = 0; column < clBox->columnCount(); ++column)
       row->setBackground(column, on ? clBox->palette().brush(QPalette::AlternateBase) : QBrush());
-    }
     if (on) clBox->scrollToItem(row);
   };
   if (HighlightedTrack_ > 0) paint(HighlightedTrack_, false);

@@ -45,6 +45,7 @@
 #include <fcntl.h>
 #include <glob.h>
 #include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <scsi/scsi.h>
 #include <scsi/scsi_ioctl.h>
@@ -319,6 +320,30 @@ static int RecvAll(int fd, void* data, size_t size) {
   return 0;
 }
 
+/* A real node is free for the next exclusive open as soon as close()
+ * returns: the server ends the connection once it has released the drive,
+ * so close() waits for that end (a bounded wait: a server that hangs does
+ * not hang the program). */
+static void AwaitRelease(int fd) {
+  const int kReleaseWaitMs = 5000;
+  struct timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long elapsed = (long)(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (elapsed >= kReleaseWaitMs) return;
+    struct pollfd p = {fd, POLLIN, 0};
+    int r = poll(&p, 1, (int)(kReleaseWaitMs - elapsed));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return;
+    uint8_t sink[64];
+    ssize_t n = recv(fd, sink, sizeof sink, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return; /* the end: the drive is released */
+  }
+}
+
 /* Connects and sends the open message; the socket, or -1 with errno. */
 static int Connect(const char* path, int flags) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -372,7 +397,7 @@ static void Release(int fd) {
     close.Close = 1;
     uint8_t bytes[kCvWireRequestSize];
     CvWireEncodeRequest(&close, bytes);
-    (void)SendAll(c->Socket, bytes, sizeof bytes);
+    if (SendAll(c->Socket, bytes, sizeof bytes) == 0) AwaitRelease(c->Socket);
   }
   realClose(c->Socket);
   free(c);

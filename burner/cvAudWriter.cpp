@@ -179,8 +179,8 @@ void FireWriteDone(TAudioFiles& Files) {
 }
 
 bool WriteSectorsRetried(TSCSIDevice& Device, std::uint32_t Lba, std::span<const std::uint8_t> Data,
-                         const TBurnTimings& Timings, std::stop_token& Stop) {
-  const auto sectors = static_cast<std::uint16_t>(Data.size() / kSectorBytes);
+                         const TBurnTimings& Timings, std::stop_token& Stop, std::uint16_t Blocks) {
+  const auto sectors = Blocks != 0 ? Blocks : static_cast<std::uint16_t>(Data.size() / kSectorBytes);
   const auto bytes = static_cast<std::uint32_t>(Data.size());
   for (int attempt = 1;; ++attempt) {
     const bool written = Device.WriteSectors(Lba, sectors, Data, bytes);
@@ -304,14 +304,7 @@ TWriteThread::TWriteThread(TAudioFiles& Files, TSCSIDevice& Device, const TBurne
   // A real drive is waited for with the periods it is built around; an
   // emulated one at the pace of its emulation.
   Hooks_.Timings = PacedTimings(Hooks.Timings, Device.DrivePace());
-  Thread_ = std::jthread([this](std::stop_token stop) {
-    // Ahead of ordinary processes where the system allows it, never behind
-    // them: a drive starved of data ruins the disc.
-    MoveCurrentThreadOffDecodeCore();
-    (void)RaiseCurrentThreadForWriting();
-    Execute(stop);
-    Ended_ = true;
-  });
+  Thread_ = StartWritingThread([this](std::stop_token stop) { Execute(stop); }, Ended_);
 }
 
 TWriteThread::~TWriteThread() {

@@ -54,12 +54,13 @@ TDiscCheck CheckDisc(TSCSIDevice& Device);
 
 // The close-out and the failure path, shared by every audio writer.
 //
-// WriteSectorsRetried: one WRITE(10) of data (whole sectors) at lba, sent
-// again at the same address while the drive answers busy or not ready, up
-// to Timings.WriteAttempts attempts. False on any other failure (the
-// device's Sense says why) or when stop is requested.
+// WriteSectorsRetried: one WRITE(10) of data at lba, sent again at the same
+// address while the drive answers busy or not ready, up to
+// Timings.WriteAttempts attempts. Blocks: the transfer length; 0 for whole
+// 2352-byte sectors (the lead-in's 96-byte CD-TEXT blocks give it). False on
+// any other failure (the device's Sense says why) or when stop is requested.
 bool WriteSectorsRetried(TSCSIDevice& Device, std::uint32_t Lba, std::span<const std::uint8_t> Data,
-                         const TBurnTimings& Timings, std::stop_token& Stop);
+                         const TBurnTimings& Timings, std::stop_token& Stop, std::uint16_t Blocks = 0);
 //
 // FinishOpenTrack: when the last track is open with fewer than
 // kMinTrackSectors sectors (a burn that failed or was cancelled early),

@@ -12,6 +12,7 @@
 #include "burner/cvBurnRecord.h"
 #include "burner/cvDriveWait.h"
 #include "burner/cvErase.h"
+#include "burner/cvSAOWriter.h"
 #include "burner/cvTrackSource.h"
 #include "device/cvIOError.h"
 #include "device/cvSCSILib.h"
@@ -23,7 +24,8 @@ TKAudioCDBurner::TKAudioCDBurner()
     : Files(std::make_unique<TAudioFiles>()),
       Device(std::make_unique<TSCSIDevice>()),
       EraseJob(std::make_unique<TEraseJob>()),
-      Hooks(std::make_unique<TBurnerHooks>()) {}
+      Hooks(std::make_unique<TBurnerHooks>()),
+      SAOOptions(std::make_unique<TSAOOptions>()) {}
 
 TKAudioCDBurner::~TKAudioCDBurner() {
   // Routines still queued on the dispatcher do nothing from now on.
@@ -63,12 +65,13 @@ bool TKAudioCDBurner::IsBusy() const {
   if (Files->Running.load() || EraseJob->Running.load()) return true;
   // The cache thread may outlive the write thread's end of the burn.
   if (Files->CacheThread && !Files->CacheThread->Ended()) return true;
+  if (Files->SAOBurn && Files->SAOBurn->Writer && !Files->SAOBurn->Writer->Ended()) return true;
   return Files->WriteThread && !Files->WriteThread->Ended();
 }
 
 bool TKAudioCDBurner::Cancel() {
   BeginOperation();
-  if (!Files->Running.load() || !Files->WriteThread) {
+  if (!Files->Running.load() || (!Files->WriteThread && !Files->SAOBurn)) {
     SetError(beNothingToCancel);
     return false;
   }
@@ -245,10 +248,40 @@ bool TKAudioCDBurner::Burn() {
   // The drive is this process's alone for the burn (the write thread lets
   // it go at its end).
   Device->SetExclusive(true);
+  auto refused = [this] {
+    Device->SetExclusive(false);
+    if (NoteDriveProblem()) Files->ErrorCode = beNone;
+    return false;
+  };
+  if (WriteMode != TWriteMode::SessionAtOnce) {
+    if (StartBurn(*Files, *Device, this, std::move(done), *Hooks)) return true;
+    return refused();
+  }
+
+  BurnNotes.clear();
+  if (StartSAOBurn(*Files, *Device, this, done, *Hooks, *SAOOptions, BurnNotes)) return true;
+  // A drive that cannot write Session-At-Once, or takes none of the cue
+  // sheet's forms, refused before anything was written: the tracks go
+  // Track-At-Once, as burning programs fall back, and a note says what the
+  // disc lacks. A Session-At-Once test write falls back only to a
+  // Track-At-Once test write (SetTestWrite), never to a real burn.
+  const std::int32_t code = Files->ErrorCode.load();
+  if ((code != beSAOUnsupported && code != beCueSheetRefused) || !SAOOptions->FallBackToTrackAtOnce ||
+      (SAOOptions->TestWrite && !Files->WritePage.TestWrite))
+    return refused();
+  BurnNotes.clear();  // notes about the texts and codes that the disc now will not carry
+  BurnNotes.push_back(std::string(code == beSAOUnsupported ? "the drive cannot write Session-At-Once"
+                                                            : "the drive refused every form of the disc layout") +
+                      ": the disc is written Track-At-Once instead (joins are not gapless; no CD-TEXT, ISRC "
+                      "or MCN)");
   if (StartBurn(*Files, *Device, this, std::move(done), *Hooks)) return true;
-  Device->SetExclusive(false);
-  if (NoteDriveProblem()) Files->ErrorCode = beNone;
-  return false;
+  return refused();
+}
+
+void TKAudioCDBurner::SetWriteMode(TWriteMode Mode, const TSAOOptions& Options) {
+  if (RefuseWhenBusy()) return;
+  WriteMode = Mode;
+  *SAOOptions = Options;
 }
 
 bool TKAudioCDBurner::Erase(bool Quick) {

@@ -32,6 +32,13 @@ class TSCSIDevice;
 struct TAudioFiles;
 struct TEraseJob;
 struct TBurnerHooks;
+struct TSAOOptions;
+
+// How Burn writes the disc: Track-At-Once (the default: each track with its
+// own pause, the disc stays appendable) or Session-At-Once (the whole disc
+// in one pass onto a blank CD: gapless joins, CD-TEXT, ISRC, MCN; see
+// cvSAOWriter.h).
+enum class TWriteMode : std::uint8_t { TrackAtOnce, SessionAtOnce };
 
 class TKAudioCDBurner {
  public:
@@ -200,6 +207,16 @@ class TKAudioCDBurner {
   // Number of tracks in the list.
   std::int32_t GetTrackCount() const;
 
+  // The write mode of the next Burn, with the Session-At-Once options (the
+  // pause before each track is AddTrack's; track 1 always gets two
+  // seconds). Set while idle; Track-At-Once until set.
+  void SetWriteMode(TWriteMode Mode, const TSAOOptions& Options);
+  TWriteMode GetWriteMode() const { return WriteMode; }
+  // What the last Session-At-Once burn left out or changed (a text cut to
+  // fit the CD-TEXT block, an ISRC not of the right form, CD-TEXT the drive
+  // refused), one line each. Read while idle.
+  std::vector<std::string> GetBurnNotes() const { return BurnNotes; }
+
  private:
   void SetError(std::int32_t code, std::string detail = {});
   bool AddTrackStamped(const std::string& FileName, std::int32_t LengthSectors, std::uint16_t PauseSectors,
@@ -228,6 +245,9 @@ class TKAudioCDBurner {
   std::map<std::string, TFileStamp> MeasuredStamps;  // by file name, as measured
   std::int32_t SelectedIndex = -1;
   std::vector<std::string> DeviceNames;    // copies of the device list
+  TWriteMode WriteMode = TWriteMode::TrackAtOnce;
+  std::unique_ptr<TSAOOptions> SAOOptions;
+  std::vector<std::string> BurnNotes;      // written by Burn on the component's thread
   std::vector<std::string> DevicePaths;
   std::vector<std::string> UnopenedDrives;
 };

@@ -6,6 +6,7 @@
 
 #include "burner/cvAudCache.h"
 #include "burner/cvAudWriter.h"
+#include "burner/cvSAOWriter.h"
 #include "burner/cvTrackSource.h"
 
 namespace cv {
@@ -57,6 +58,10 @@ void TAudioFiles::RaiseError(std::int32_t code) {
 }
 
 void StopWorkers(TAudioFiles& Files) {
+  if (Files.SAOBurn) {
+    if (Files.SAOBurn->Writer) Files.SAOBurn->Writer->RequestStop();
+    Files.SAOBurn.reset();
+  }
   // The writer first: it may still be taking blocks from the cache.
   if (Files.WriteThread) {
     Files.WriteThread->RequestStop();

@@ -56,6 +56,7 @@ std::int32_t TrackWriteSectors(const TAudioFilesToBurn& track);
 
 class TCacheThread;
 class TWriteThread;
+struct TSAOBurn;
 
 struct TAudioFiles {
   TAudioFiles();
@@ -130,6 +131,7 @@ struct TAudioFiles {
   // reset or destroyed. Declared last: destroyed first.
   std::unique_ptr<TCacheThread> CacheThread;
   std::unique_ptr<TWriteThread> WriteThread;
+  std::unique_ptr<TSAOBurn> SAOBurn;  // the workers of a Session-At-Once burn
 };
 
 // Stops and joins the workers, then sets the whole record to its initial

@@ -43,6 +43,9 @@ std::string GetBurnErrorText(std::int32_t code) {
     case beDiscOpen: return "LAST SESSION ON THE DISC IS OPEN OR DAMAGED: ERASE THE CD-RW OR USE A NEW CD-R";
     case beCloseRunning: return "THE DISC IS BEING CLOSED: THIS MUST FINISH";
     case beNothingToCancel: return "NO BURN TO CANCEL";
+    case beSAONeedsBlankDisc: return "SESSION-AT-ONCE NEEDS A BLANK CD-R/CD-RW";
+    case beSAOUnsupported: return "DRIVE CANNOT WRITE SESSION-AT-ONCE";
+    case beCueSheetRefused: return "DRIVE REFUSED THE DISC LAYOUT (CUE SHEET)";
     case beDriveUnavailable: return "DRIVE CANNOT BE OPENED OR IS IN USE";
     default: {
       char text[32];

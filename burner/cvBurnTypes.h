@@ -61,6 +61,10 @@ enum TBurnError : std::int32_t {
   beCloseRunning = 20,        // "THE DISC IS BEING CLOSED: THIS MUST FINISH"
   beNothingToCancel = 21,     // "NO BURN TO CANCEL"
   beDriveUnavailable = 22,    // "DRIVE CANNOT BE OPENED OR IS IN USE" (the detail says why)
+  // Session-At-Once: refusals before anything is written.
+  beSAONeedsBlankDisc = 23,   // "SESSION-AT-ONCE NEEDS A BLANK CD-R/CD-RW"
+  beSAOUnsupported = 24,      // "DRIVE CANNOT WRITE SESSION-AT-ONCE"
+  beCueSheetRefused = 25,     // "DRIVE REFUSED THE DISC LAYOUT (CUE SHEET)"
 };
 
 // The fixed message of an error code (table above; codes 256 and up and any

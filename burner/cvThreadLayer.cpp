@@ -142,4 +142,13 @@ bool SleepFor(std::stop_token stop, std::chrono::milliseconds period) {
   return !stop.stop_requested();
 }
 
+std::jthread StartWritingThread(std::function<void(std::stop_token)> Body, std::atomic<bool>& Ended) {
+  return std::jthread([Body = std::move(Body), &Ended](std::stop_token stop) {
+    MoveCurrentThreadOffDecodeCore();
+    (void)RaiseCurrentThreadForWriting();
+    Body(stop);
+    Ended = true;
+  });
+}
+
 }  // namespace cv

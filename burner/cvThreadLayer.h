@@ -11,13 +11,17 @@
 // from it as far as the allowance reaches back. The nice value actually in
 // force is read back and answered, never assumed.
 //
-// Threads: each function acts on the calling thread only.
+// Threads: each function acts on the calling thread only, but
+// StartWritingThread, which starts one.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <stop_token>
 #include <string>
+#include <thread>
 
 namespace cv {
 
@@ -61,6 +65,12 @@ std::string RaiseCurrentThreadForWriting();
 // with a single CPU or when the system refuses.
 bool MoveCurrentThreadToDecodeCore();
 bool MoveCurrentThreadOffDecodeCore();
+
+// A thread that writes to a drive: off the decode core and raised for
+// writing where the system allows it (a drive starved of data ruins the
+// disc), then Body; Ended is set when Body returns. The caller owns the
+// thread (std::jthread: stop requested and joined when it goes).
+std::jthread StartWritingThread(std::function<void(std::stop_token)> Body, std::atomic<bool>& Ended);
 
 // Sleeps for period, or less when stop is requested meanwhile. Answers false
 // when stop was requested (before or during the sleep).

@@ -2,7 +2,6 @@
 
 #if CORVID_WITH_OPUS
 
-#include <ogg/ogg.h>
 #include <opus_multistream.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "decode/cvACMPCM.h"
+#include "decode/cvOggDemux.h"
 #include "formats/cvOpusFile.h"
 
 namespace cv {
@@ -26,32 +26,17 @@ struct TOpusDeleter {
   void operator()(OpusMSDecoder* d) const noexcept { opus_multistream_decoder_destroy(d); }
 };
 
-class TOpusCodec final : public TACMCodec {
+class TOpusCodec final : public TACMCodec, private TOggLinkSink {
  public:
-  explicit TOpusCodec(TPcmShape dst) : Conv(dst) { ogg_sync_init(&Sync); }
+  explicit TOpusCodec(TPcmShape dst) : Conv(dst) {}
 
-  ~TOpusCodec() override {
-    EndLink();
-    ogg_sync_clear(&Sync);
-  }
+  ~TOpusCodec() override { EndLink(); }
 
   TOpusCodec(const TOpusCodec&) = delete;
   TOpusCodec& operator=(const TOpusCodec&) = delete;
 
   MMRESULT Convert(std::span<const uint8_t> src, bool end) override {
-    constexpr size_t kSlice = 16384;
-    for (size_t done = 0; done < src.size();) {
-      size_t n = std::min(kSlice, src.size() - done);
-      char* buffer = ogg_sync_buffer(&Sync, static_cast<long>(n));
-      if (!buffer) {
-        ++Damaged;
-        break;
-      }
-      std::memcpy(buffer, src.data() + done, n);
-      ogg_sync_wrote(&Sync, static_cast<long>(n));
-      done += n;
-      Pages();
-    }
+    Ogg.Feed(src, *this);
     if (!end) return MMSYSERR_NOERROR;
     EndLink();
     Conv.Finish();
@@ -68,54 +53,19 @@ class TOpusCodec final : public TACMCodec {
   }
 
   uint64_t SourceFor(uint64_t dstBytes) const override { return dstBytes / 24 + 1; }
-  uint32_t Skipped() const override { return Damaged; }
+  uint32_t Skipped() const override { return Damaged + Ogg.Damaged(); }
   TByteQueue& Output() override { return Conv.Output(); }
 
  private:
-  void Pages() {
-    ogg_page page;
-    for (;;) {
-      int r = ogg_sync_pageout(&Sync, &page);
-      if (r == 0) return;
-      if (r < 0) {
-        ++Damaged;  // a hole: libogg skipped bytes to the next page
-        continue;
-      }
-      Page(page);
-    }
-  }
+  void NewLink() override { EndLink(); }
+  bool LinkHasAudio() const override { return Decoded > 0; }
 
-  void Page(ogg_page& page) {
-    const int serial = ogg_page_serialno(&page);
-    if (ogg_page_bos(&page) && (!Active || Eos || (serial != Serial && Decoded > 0))) {
-      EndLink();
-      ogg_stream_init(&Stream, serial);
-      Active = true;
-      Serial = serial;
-    }
-    if (!Active || serial != Serial) return;  // another logical stream
-    if (ogg_stream_pagein(&Stream, &page) != 0) {
-      ++Damaged;
-      return;
-    }
-    ogg_packet packet;
-    for (;;) {
-      int r = ogg_stream_packetout(&Stream, &packet);
-      if (r == 0) break;
-      if (r < 0) {
-        ++Damaged;
-        continue;
-      }
-      Packet(packet);
-      if (!Active) return;
-    }
-    const ogg_int64_t granule = ogg_page_granulepos(&page);
+  void PageEnded(ogg_int64_t granule) override {
     if (Decoder && granule >= 0) Limit = uint64_t(granule);
-    if (ogg_page_eos(&page)) Eos = true;
     Release(false);
   }
 
-  void Packet(const ogg_packet& packet) {
+  void Packet(ogg_packet& packet) override {
     const auto* data = packet.packet;
     const auto size = static_cast<size_t>(packet.bytes);
     if (Headers == 0) {
@@ -192,25 +142,19 @@ class TOpusCodec final : public TACMCodec {
   // The end of a link: after its end-of-stream page the samples past the
   // final granule position are padding; without one, all is released.
   void EndLink() {
-    if (Decoder) Release(!Eos);
+    if (Decoder) Release(!Ogg.Eos());
     Decoder.reset();
-    if (Active) ogg_stream_clear(&Stream);
-    Active = false;
+    Ogg.DropLink();
     Headers = 0;
-    Eos = false;
     Held.clear();
     Decoded = Released = Limit = 0;
     PreSkip = 0;
   }
 
   TPCMConverter Conv;
-  ogg_sync_state Sync{};
-  ogg_stream_state Stream{};
+  TOggDemux Ogg;
   std::unique_ptr<OpusMSDecoder, TOpusDeleter> Decoder;
-  bool Active = false;  // Stream is initialised
-  int Serial = 0;
   int Headers = 0;
-  bool Eos = false;
   int Channels = 0;
   uint64_t PreSkip = 0;
   std::vector<float> Held;  // decoded samples [Released, Decoded), interleaved

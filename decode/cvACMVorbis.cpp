@@ -2,48 +2,29 @@
 
 #if CORVID_WITH_VORBIS
 
-#include <ogg/ogg.h>
 #include <vorbis/codec.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "decode/cvACMPCM.h"
+#include "decode/cvOggDemux.h"
 
 namespace cv {
 namespace {
 
 constexpr uint16_t kTags[] = {WAVE_FORMAT_OGG_VORBIS};
 
-class TVorbisCodec final : public TACMCodec {
+class TVorbisCodec final : public TACMCodec, private TOggLinkSink {
  public:
-  TVorbisCodec(const TFormatBlock& src, TPcmShape dst) : Conv(dst), HeaderRate(src.nSamplesPerSec()) {
-    ogg_sync_init(&Sync);
-  }
+  TVorbisCodec(const TFormatBlock& src, TPcmShape dst) : Conv(dst), HeaderRate(src.nSamplesPerSec()) {}
 
-  ~TVorbisCodec() override {
-    EndStream();
-    ogg_sync_clear(&Sync);
-  }
+  ~TVorbisCodec() override { EndStream(); }
 
   TVorbisCodec(const TVorbisCodec&) = delete;
   TVorbisCodec& operator=(const TVorbisCodec&) = delete;
 
   MMRESULT Convert(std::span<const uint8_t> src, bool end) override {
-    // Feed in slices so that libogg's buffer stays small whatever the caller
-    // pushes at once.
-    constexpr size_t kSlice = 16384;
-    for (size_t done = 0; done < src.size();) {
-      size_t n = std::min(kSlice, src.size() - done);
-      char* buffer = ogg_sync_buffer(&Sync, static_cast<long>(n));
-      if (!buffer) {
-        ++Damaged;
-        break;
-      }
-      std::memcpy(buffer, src.data() + done, n);
-      ogg_sync_wrote(&Sync, static_cast<long>(n));
-      done += n;
-      Pages();
-    }
+    Ogg.Feed(src, *this);
     if (!end) return MMSYSERR_NOERROR;
     EndStream();
     Conv.Finish();
@@ -60,54 +41,20 @@ class TVorbisCodec final : public TACMCodec {
   }
 
   uint64_t SourceFor(uint64_t dstBytes) const override { return dstBytes / 16 + 1; }
-  uint32_t Skipped() const override { return Damaged; }
+  uint32_t Skipped() const override { return Damaged + Ogg.Damaged(); }
   TByteQueue& Output() override { return Conv.Output(); }
 
  private:
-  void Pages() {
-    ogg_page page;
-    for (;;) {
-      int r = ogg_sync_pageout(&Sync, &page);
-      if (r == 0) return;
-      if (r < 0) {
-        ++Damaged;  // a hole: libogg skipped bytes to the next page
-        continue;
-      }
-      Page(page);
-    }
+  void NewLink() override {
+    EndStream();
+    vorbis_info_init(&Info);
+    vorbis_comment_init(&Comment);
+    InfoInit = true;
   }
+  bool LinkHasAudio() const override { return Audio; }
+  void PageEnded(ogg_int64_t) override {}
 
-  void Page(ogg_page& page) {
-    const int serial = ogg_page_serialno(&page);
-    if (ogg_page_bos(&page) && (!Active || Eos || (serial != Serial && Audio))) {
-      EndStream();
-      ogg_stream_init(&Stream, serial);
-      Active = true;
-      Serial = serial;
-      vorbis_info_init(&Info);
-      vorbis_comment_init(&Comment);
-      InfoInit = true;
-    }
-    if (!Active || serial != Serial) return;  // another logical stream
-    if (ogg_stream_pagein(&Stream, &page) != 0) {
-      ++Damaged;
-      return;
-    }
-    if (ogg_page_eos(&page)) Eos = true;
-    ogg_packet packet;
-    for (;;) {
-      int r = ogg_stream_packetout(&Stream, &packet);
-      if (r == 0) break;
-      if (r < 0) {
-        ++Damaged;
-        continue;
-      }
-      Packet(packet);
-      if (!Active) break;
-    }
-  }
-
-  void Packet(ogg_packet& packet) {
+  void Packet(ogg_packet& packet) override {
     if (Headers < 3) {
       if (vorbis_synthesis_headerin(&Info, &Comment, &packet) != 0) {
         ++Damaged;
@@ -151,27 +98,21 @@ class TVorbisCodec final : public TACMCodec {
       vorbis_info_clear(&Info);
       InfoInit = false;
     }
-    if (Active) ogg_stream_clear(&Stream);
-    Active = false;
+    Ogg.DropLink();
     Headers = 0;
-    Eos = false;
     Audio = false;
   }
 
   TPCMConverter Conv;
   uint32_t HeaderRate;
-  ogg_sync_state Sync{};
-  ogg_stream_state Stream{};
+  TOggDemux Ogg;
   vorbis_info Info{};
   vorbis_comment Comment{};
   vorbis_dsp_state Dsp{};
   vorbis_block Block{};
-  bool Active = false;    // Stream is initialised
   bool InfoInit = false;  // Info and Comment are initialised
   bool DspInit = false;   // Dsp and Block are initialised
-  int Serial = 0;
   int Headers = 0;
-  bool Eos = false;
   bool Audio = false;        // this stream gave audio
   bool EverDecoded = false;  // some stream got past its headers
   uint32_t Damaged = 0;

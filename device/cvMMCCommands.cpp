@@ -33,6 +33,7 @@ enum TOp : std::uint8_t {
   opModeSense10,
   opCloseTrackSession,
   opReadBufferCapacity,
+  opSendCueSheet,
   opBlank,
   opSetCDSpeed,
 };
@@ -62,6 +63,7 @@ constexpr TOpInfo kOps[] = {
     {0x5A, "MODE SENSE(10)", 10, kFlagsDataIn, true},
     {0x5B, "CLOSE TRACK/SESSION", 10, kFlagsNoData, false},
     {0x5C, "READ BUFFER CAPACITY", 10, kFlagsDataIn, false},
+    {0x5D, "SEND CUE SHEET", 10, kFlagsDataOut, false},
     {0xA1, "BLANK", 12, kFlagsNoData, true},
     {0xBB, "SET CD SPEED", 12, kFlagsNoData, false},
 };
@@ -180,6 +182,17 @@ bool TSCSIDevice::WriteSectors(std::uint32_t LBA, std::uint16_t Count, std::span
   cdb.Put16(7, Count);
   return Send(cdb.Info.Flags, cdb.Span(), const_cast<std::uint8_t*>(Data.data()), BufLen,
               cdb.Info.PendingIsSuccess);
+}
+
+bool TSCSIDevice::SendCueSheet(std::span<const std::uint8_t> Sheet) {
+  // The length field is 24 bits wide; an empty sheet is no sheet.
+  if (Sheet.empty() || Sheet.size() > 0xFFFFFF) return false;
+  TCdb cdb(opSendCueSheet);
+  const auto size = static_cast<std::uint32_t>(Sheet.size());
+  cdb.Bytes[6] = static_cast<std::uint8_t>(size >> 16);
+  cdb.Bytes[7] = static_cast<std::uint8_t>(size >> 8);
+  cdb.Bytes[8] = static_cast<std::uint8_t>(size);
+  return Send(cdb.Info.Flags, cdb.Span(), const_cast<std::uint8_t*>(Sheet.data()), size, cdb.Info.PendingIsSuccess);
 }
 
 bool TSCSIDevice::SynchronizeCache(bool /*Immediate: the command is the same either way*/) {

@@ -342,6 +342,7 @@ class TSCSIDevice : public TSCSIDeviceRecord {
   bool WriteSectors(std::uint32_t LBA, std::uint16_t Count, std::span<const std::uint8_t> Data,
                     std::uint32_t BufLen);                       // 2Ah
   bool SynchronizeCache(bool Immediate);                         // 35h
+  bool SendCueSheet(std::span<const std::uint8_t> Sheet);        // 5Dh, Session-At-Once layout
   bool ReadTOC(std::uint8_t Format, std::uint8_t TrackSession, bool MSF, std::span<std::uint8_t> Data,
                std::uint8_t AllocLen);                           // 43h
   bool GetConfiguration(std::span<std::uint8_t> Data, std::uint16_t Length, std::uint16_t Feature);  // 46h

@@ -17,6 +17,10 @@ constexpr std::array<std::string_view, TID3v2::kSlotCount> kFrameIDs4 = {
 constexpr std::array<std::string_view, TID3v2::kSlotCount> kFrameIDs2 = {
     "TT2", "TP1", "TAL", "TRK", "TYE", "TCO", "COM", "TCM",
     "TEN", "TCR", "TLA", "WXX", "TOR", "TOA", "TT1", "TOT"};
+// Frames read beyond the slots, for a disc's texts and codes: the album
+// artist (band/orchestra) and the ISRC; versions 3 and 4, then version 2.
+constexpr std::array<std::string_view, 2> kExtraIDs4 = {"TPE2", "TSRC"};
+constexpr std::array<std::string_view, 2> kExtraIDs2 = {"TP2", "TRC"};
 
 constexpr std::uint8_t kFooterFlag = 0x10;
 // Version 3: second flag byte, compression.
@@ -69,6 +73,8 @@ void TID3v2::Clear() {
   Copyright.clear();
   Language.clear();
   Link.clear();
+  AlbumArtist.clear();
+  Isrc.clear();
 }
 
 bool TID3v2::ReadTag(const std::string& FileName) {
@@ -207,6 +213,8 @@ bool TID3v2::ReadTag(TByteSource& Source) {
   const bool wideIDs = Version >= 3;
   const int headerSize = wideIDs ? 10 : 6;
   const auto& ids = wideIDs ? kFrameIDs4 : kFrameIDs2;
+  const auto& extraIds = wideIDs ? kExtraIDs4 : kExtraIDs2;
+  std::array<std::string, 2> extra;
   // Where the frames end: before the footer, if any.
   const std::int64_t framesEnd = Size - ((info.Flags & kFooterFlag) ? 10 : 0);
   // Whether a frame may end at next: the end of the frames, padding, or
@@ -274,6 +282,8 @@ bool TID3v2::ReadTag(TByteSource& Source) {
       for (int slot = 0; slot < kSlotCount; ++slot) {
         if (ids[slot] == id) info.Frame[slot] = buffer;
       }
+      for (std::size_t i = 0; i < extra.size(); ++i)
+        if (extraIds[i] == id) extra[i] = buffer;
     }
     position = next;  // always ahead: the header alone moves it on
   }
@@ -297,6 +307,8 @@ bool TID3v2::ReadTag(TByteSource& Source) {
   Copyright = D(10);
   Language = D(11);
   Link = ExtractText(info.Frame[11], false);
+  AlbumArtist = DecodeText(extra[0]);
+  Isrc = DecodeText(extra[1]);
   return true;
 }
 

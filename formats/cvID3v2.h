@@ -72,6 +72,9 @@ class TID3v2 {
   std::string Copyright;
   std::string Language;
   std::string Link;
+  // Beyond the sixteen frames: TPE2 (album artist) and TSRC (ISRC).
+  std::string AlbumArtist;
+  std::string Isrc;
 
   // --- Text helpers, public for their tests. ---
 

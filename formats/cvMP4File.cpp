@@ -525,6 +525,8 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
           if (item.Type == FourCC("\xA9nam")) Title = ItemText(item.Body);
           if (item.Type == FourCC("\xA9" "ART")) Artist = ItemText(item.Body);
           if (item.Type == FourCC("\xA9" "alb")) Album = ItemText(item.Body);
+          if (item.Type == FourCC("aART")) AlbumArtist = ItemText(item.Body);
+          if (item.Type == FourCC("\xA9wrt")) Composer = ItemText(item.Body);
           if (item.Type == FourCC("trkn")) {
             if (auto data = Child(item.Body, FourCC("data"))) {
               TByteReader c(data->Body);
@@ -541,6 +543,7 @@ bool TMP4File::ReadFileInfo(TByteSource& Source) {
             auto name = Child(item.Body, FourCC("name"));
             if (!name || name->Body.size() < 4) continue;
             std::string_view n(reinterpret_cast<const char*>(name->Body.data()) + 4, name->Body.size() - 4);
+            if (n == "ISRC") Isrc = ItemText(item.Body);
             if (n != "iTunSMPB") continue;
             std::string text = ItemText(item.Body);
             HasSMPB = ParseSMPB(text, &smpbDelay, &smpbPadding, &smpbLength);

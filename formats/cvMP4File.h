@@ -84,6 +84,9 @@ class TMP4File {
   bool Truncated = false;  // the sample list was cut at the end of the file
 
   std::string Title, Artist, Album;
+  std::string AlbumArtist;  // aART
+  std::string Composer;     // \251wrt
+  std::string Isrc;         // the "----" item com.apple.iTunes:ISRC
   uint16_t Track = 0;
   uint16_t TrackTotal = 0;
 };

@@ -36,6 +36,7 @@ int64_t ReadID3v2Size(TReadFile& file) {
 
 enum Slot {
   kVendor, kTitle, kArtist, kAlbum, kTrack, kDate, kGenre, kComment, kPerformer, kDescription,
+  kAlbumArtist, kComposer, kIsrc,
   kSlotCount
 };
 
@@ -47,6 +48,8 @@ constexpr TCommentName kCommentNames[] = {
     {"TITLE", kTitle},     {"ARTIST", kArtist},     {"ALBUM", kAlbum},
     {"TRACKNUMBER", kTrack}, {"DATE", kDate},       {"GENRE", kGenre},
     {"COMMENT", kComment}, {"PERFORMER", kPerformer}, {"DESCRIPTION", kDescription},
+    {"ALBUMARTIST", kAlbumArtist}, {"ALBUM ARTIST", kAlbumArtist}, {"COMPOSER", kComposer},
+    {"ISRC", kIsrc},
 };
 
 
@@ -131,6 +134,9 @@ void TOGGFile::Clear() {
   Genre.clear();
   Comment.clear();
   Vendor.clear();
+  AlbumArtist.clear();
+  Composer.clear();
+  Isrc.clear();
   ChannelCount = 0;
 }
 
@@ -202,6 +208,9 @@ bool TOGGFile::ReadFileInfo(TByteSource& Source) {
   Genre = slots[kGenre];
   Comment = slots[kComment].empty() ? slots[kDescription] : slots[kComment];
   Vendor = slots[kVendor];
+  AlbumArtist = slots[kAlbumArtist];
+  Composer = slots[kComposer];
+  Isrc = slots[kIsrc];
   return true;
 }
 

@@ -55,6 +55,8 @@ class TOGGFile {
   uint16_t Track = 0;  // 0 .. 255
   std::string Date, Genre, Comment;
   std::string Vendor;
+  // ALBUMARTIST (or "ALBUM ARTIST"), COMPOSER and ISRC, for a disc's texts.
+  std::string AlbumArtist, Composer, Isrc;
   uint8_t ChannelCount = 0;
 };
 

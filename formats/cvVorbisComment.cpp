@@ -43,6 +43,9 @@ bool TVorbisComment::Parse(std::span<const uint8_t> Block) {
     else if (name == "GENRE") keep(Genre);
     else if (name == "COMMENT") keep(comment);
     else if (name == "DESCRIPTION") keep(description);
+    else if (name == "ALBUMARTIST" || name == "ALBUM ARTIST") keep(AlbumArtist);
+    else if (name == "COMPOSER") keep(Composer);
+    else if (name == "ISRC") keep(Isrc);
     else if (name == "TRACKNUMBER" && Track == 0) {
       const auto number = ParseDecimal(value.substr(0, value.find('/')));
       if (number && *number > 0 && *number <= std::numeric_limits<uint16_t>::max())

@@ -19,6 +19,8 @@ namespace cv {
 struct TVorbisComment {
   std::string Vendor;
   std::string Title, Artist, Album, Date, Genre, Comment;
+  // ALBUMARTIST (or "ALBUM ARTIST"), COMPOSER and ISRC, for a disc's texts.
+  std::string AlbumArtist, Composer, Isrc;
   uint16_t Track = 0;  // TRACKNUMBER up to a '/', 0 when absent or not a number
 
   // Clears, then reads Block. False when even the vendor string is not

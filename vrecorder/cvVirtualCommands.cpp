@@ -454,13 +454,11 @@ void cvVirtualDrive::ModeSelect10(TReply& r) {
     const std::size_t pageLength = list[at + 1];
     if (code != 0x05 || at + 2 + pageLength > length) return r.Fail(5, 0x26, 0x00);
     // Write types: only those the recorder writes, Track-At-Once and
-    // Session-At-Once (not packet, not raw); Test Write only with
-    // Track-At-Once.
+    // Session-At-Once (not packet, not raw), each also as a Test Write.
     if (pageLength >= 1) {
       const std::uint8_t writeType = list[at + 2] & 0x0F;
-      const bool testWrite = (list[at + 2] & 0x10) != 0;
       if (writeType != 1 && writeType != 2) return r.Fail(5, 0x26, 0x00);
-      if (writeType == 2 && (State.Faults.SaoUnsupported || testWrite)) return r.Fail(5, 0x26, 0x00);
+      if (writeType == 2 && State.Faults.SaoUnsupported) return r.Fail(5, 0x26, 0x00);
     }
     if (pageLength >= 3) {
       const std::uint8_t blockType = list[at + 4] & 0x0F;
@@ -509,10 +507,11 @@ void cvVirtualDrive::GetConfiguration(TReply& r) {
   features.push_back(
       {0x002D, tao, {0x00, 0x2D, static_cast<std::uint8_t>(0x08 | (tao ? 1 : 0)), 0x04, 0x46, 0x00, 0x00, 0x01}});  // BUF, Test Write, CD-RW
   if (!State.Faults.SaoUnsupported) {
-    // CD Mastering: Session-At-Once, BUFE, CD-RW, R-W sub-channel (CD-TEXT
-    // in the lead-in); the longest cue sheet. No Test Write here: a
-    // simulated burn is Track-At-Once only.
-    const std::uint8_t flags = 0x40 | 0x20 | 0x02 | (State.Faults.CdTextUnsupported ? 0x00 : 0x01);
+    // CD Mastering: Session-At-Once, BUFE, Test Write, CD-RW, R-W
+    // sub-channel (CD-TEXT in the lead-in); the longest cue sheet. A
+    // Session-At-Once test write checks every block and leaves the disc
+    // blank.
+    const std::uint8_t flags = 0x40 | 0x20 | 0x04 | 0x02 | (State.Faults.CdTextUnsupported ? 0x00 : 0x01);
     features.push_back({0x002E, tao,
                         {0x00, 0x2E, static_cast<std::uint8_t>(0x08 | (tao ? 1 : 0)), 0x04, flags,
                          static_cast<std::uint8_t>(kVRMaxCueSheetBytes >> 16),
@@ -1137,7 +1136,10 @@ void cvVirtualDrive::WriteSessionAtOnce(TReply& r, std::int32_t lba, std::uint32
     (void)Timing.Advance(cvVRTiming::Clock::now());  // the data was waiting: no underrun
   }
   // disc.bin holds LBA 0 on; the lead-in and the first pause are not in it.
-  const std::int64_t skip = std::max<std::int64_t>(0, -std::int64_t{lba});
+  // A test write (page 05h byte 2 bit 4) checks and paces every block but
+  // puts nothing on the disc.
+  const bool testWrite = State.Page05[2] & 0x10;
+  const std::int64_t skip = testWrite ? count : std::max<std::int64_t>(0, -std::int64_t{lba});
   if (skip < count && !Image.Write(lba + static_cast<std::int32_t>(skip), r.Data.subspan(static_cast<std::size_t>(skip) * kVRSectorBytes))) {
     ++State.Counters.WriteErrors;
     State.Sao = before;  // nothing of this WRITE counts
@@ -1158,6 +1160,13 @@ void cvVirtualDrive::CloseSessionAtOnce(TReply& r, bool immed) {
   if (!Image.Sync()) return r.Fail(3, 0x0C, 0x00);
   cvVRSaoWriter* writer = SaoWriter();
   if (!writer->AllWritten(State.Sao)) return;
+  if (State.Page05[2] & 0x10) {
+    // The end of a test write: the disc stays blank.
+    State.Sao = {};
+    Sao.reset();
+    Touch(true);
+    return;
+  }
   const bool appendable = (State.Page05[3] >> 6) == 3;
   writer->Close(State.Sao, State.Disc, appendable);
   State.Sao = {};

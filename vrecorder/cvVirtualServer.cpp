@@ -308,6 +308,9 @@ void cvVirtualServer::Serve(std::stop_token stop, TConnection& connection) {
     std::lock_guard lock(Mutex_);
     Exclusive_ = false;
   }
+  // The end of the connection tells a closing client that the drive is
+  // free: its close() returns only then, as a real node's does.
+  ::shutdown(fd, SHUT_RDWR);
   connection.Finished = true;
 }
 

@@ -13,6 +13,8 @@
  *                          data in)
  *   client: close message (a request with the close magic) ends it cleanly;
  *           a connection that ends without one is a bus reset.
+ *   server: ends the connection once the drive is released (its exclusive
+ *           hold given up), so a client's close waits for that end.
  *
  * Every integer is little-endian; the encode/decode helpers below are the
  * only code that lays bytes out. Lengths are checked by the reader: a CDB of

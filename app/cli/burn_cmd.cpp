@@ -20,7 +20,9 @@
 
 #include "app/cli/burner_session.h"
 #include "app/cli/cli.h"
+#include "burner/cvDiscLayout.h"
 #include "burner/cvListTracks.h"
+#include "burner/cvSAOWriter.h"
 #include "device/cvSCSILib.h"
 #include "vrecorder/cvVirtualState.h"
 
@@ -35,6 +37,9 @@ struct BurnOptions {
   bool closeDisc = false;
   bool eject = false;
   std::vector<std::string> files;
+  bool sao = false;
+  bool noCDText = false;
+  std::string mcn;
   bool simulate = false;
 };
 
@@ -69,6 +74,13 @@ class SignalsToCancel {
   struct sigaction OldTerm_ {};
 };
 
+// The Session-At-Once burn's notes (texts cut, codes left out, CD-TEXT the
+// drive refused, a fall-back to Track-At-Once), one line each on standard
+// error.
+void PrintNotes(cv::TKAudioCDBurner& burner) {
+  for (const std::string& note : burner.GetBurnNotes()) std::cerr << "corvid-burn: note: " << note << '\n';
+}
+
 std::string Readable(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
@@ -80,6 +92,14 @@ int Burn(const BurnOptions& options) {
   cli::BurnerSession session;
   if (std::string problem = cli::OpenBurner(session, options.device); !problem.empty()) return cli::Fail(problem);
   cv::TKAudioCDBurner& burner = *session.Burner;
+  if (options.sao) {
+    cv::TSAOOptions sao;
+    sao.CDText = !options.noCDText;
+    sao.Mcn = options.mcn;
+    sao.TestWrite = options.simulate;
+    burner.SetWriteMode(cv::TWriteMode::SessionAtOnce, sao);
+  }
+  const int pause = options.pause;
 
   // Every file is measured and added before anything is sent to the drive.
   burner.ClearTracks();
@@ -93,7 +113,7 @@ int Burn(const BurnOptions& options) {
                       std::any_of(tracks.begin(), tracks.end(), [](const auto& t) { return !t.Track.ListFile.empty(); });
   int number = 0;
   for (const cv::TMeasuredTrack& track : tracks) {
-    if (!burner.AddTrack(track.Track.Path, track.LengthSectors, static_cast<std::uint16_t>(options.pause),
+    if (!burner.AddTrack(track.Track.Path, track.LengthSectors, static_cast<std::uint16_t>(pause),
                          track.Track.StartSample, track.Track.EndSample))
       return cli::Fail(cv::DescribeTrack(track.Track) + ": cannot be added (" + cli::Reason(burner) + ")");
     // What the lists made of the files, before the burn starts.
@@ -125,6 +145,7 @@ int Burn(const BurnOptions& options) {
 
   SignalsToCancel signals;
   if (!burner.Burn()) {
+    PrintNotes(burner);
     if (gSignals.load() > 0) return cli::kExitCancelled;
     return cli::Fail("Burn Not Started! (" + cli::Reason(burner) + ")");
   }
@@ -134,8 +155,12 @@ int Burn(const BurnOptions& options) {
       [&] {
         for (; handled < gSignals.load(); ++handled) {
           if (burner.Cancel()) {
-            std::cerr << "\ncorvid-burn: cancelling: writing stops, the open track is finished and the session "
-                         "closed; please wait\n";
+            if (options.sao)
+              std::cerr << "\ncorvid-burn: cancelling: writing stops (a Session-At-Once disc written only in part "
+                           "cannot be closed); please wait\n";
+            else
+              std::cerr << "\ncorvid-burn: cancelling: writing stops, the open track is finished and the session "
+                           "closed; please wait\n";
           } else {
             burner.TakeLastError();  // the refusal, not the burn's outcome
             if (!done) std::cerr << "\ncorvid-burn: the disc is being closed; this must finish (please wait)\n";
@@ -144,6 +169,7 @@ int Burn(const BurnOptions& options) {
         return done;
       },
       false);
+  PrintNotes(burner);
   if (!done) return cli::Fail("Write Done Failed! (no answer from the burner)");
   const std::string disc = burner.GetDiscState();
   if (withError) {
@@ -166,8 +192,16 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                       cli::AddDeviceOption(sub, options->device);
                       sub.add_option("--pause", options->pause,
                                      "Pause before each track after the first, in sectors (75 a second; 150 is "
-                                     "the CD standard's two seconds)")
+                                     "the CD standard's two seconds; 0 with --sao joins the tracks gaplessly)")
                           ->check(CLI::Range(0, 65535));
+                      sub.add_flag("--sao", options->sao,
+                                   "Write Session-At-Once onto a blank CD: gapless joins, CD-TEXT from the tags, "
+                                   "ISRCs, MCN");
+                      sub.add_flag("--no-cd-text", options->noCDText, "With --sao: write no CD-TEXT");
+                      sub.add_option("--mcn", options->mcn, "With --sao: the disc's catalogue number (13 digits)")
+                          ->check([](const std::string& code) {
+                            return cv::ValidMcn(code) ? std::string() : std::string("13 digits expected");
+                          });
                       sub.add_option("--speed", options->speed,
                                      "Write speed in x (176.4 kB/s), sent with SET CD SPEED; 0 asks for the "
                                      "drive's fastest ('corvid-burn media' lists the drive's speeds)")
@@ -184,7 +218,11 @@ cli::Registrar reg{{"burn", "Burn audio files as an audio CD (one track per file
                                      "Audio files (WAV, MP3, WMA, Ogg Vorbis), playlists (.m3u, .m3u8, .pls) "
                                      "or cue sheets (.cue)")
                           ->required();
-                      return [options] { return Burn(*options); };
+                      return [options] {
+                        if (!options->sao && (options->noCDText || !options->mcn.empty()))
+                          return cli::UsageError("--no-cd-text and --mcn need --sao");
+                        return Burn(*options);
+                      };
                     }}};
 
 }  // namespace

@@ -861,6 +861,13 @@ class TForm1Test : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(form.clBox->topLevelItem(0)->font(TForm1::lcName).bold() ||
                                  form.clBox->topLevelItem(1)->font(TForm1::lcName).bold(),
                              kWait);
+    // Its duration stays whole in the narrow column.
+    for (int i = 0; i < 2; ++i) {
+      const QTreeWidgetItem* row = form.clBox->topLevelItem(i);
+      QVERIFY(!row->font(TForm1::lcDuration).bold());
+      QVERIFY(QFontMetrics(form.clBox->font()).horizontalAdvance(row->text(TForm1::lcDuration)) <
+              form.clBox->columnWidth(TForm1::lcDuration));
+    }
     QTRY_VERIFY_WITH_TIMEOUT(form.PB->format().startsWith(QStringLiteral("Track ")) &&
                                  form.PB->format().contains(QStringLiteral(" of 2 - ")),
                              kWait);

@@ -10,17 +10,27 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <chrono>
 #include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/cvTestWav.h"
+
 namespace {
+
+using cvtest::WriteWav;
 
 const std::string kTool = std::string(CORVID_BINARY_DIR) + "/app/corvid-burn";
 const std::string kDemo = std::string(CORVID_FIXTURES_DIR) + "/demo/";
@@ -199,6 +209,104 @@ TEST_F(BurnCommand, AWriteErrorSaysTheCDRHoldsWhatWasWritten) {
                          "written until then. Disc: track 1 was left open (81 sectors)"),
             std::string::npos)
       << run.Err;
+}
+
+// --- Session-At-Once ---------------------------------------------------------
+
+// "mm:ss:ff" of each "INDEX nn" line of a cue sheet, in sectors.
+std::vector<int> CueIndexes(const std::string& cue, const std::string& index) {
+  std::vector<int> sectors;
+  std::istringstream lines(cue);
+  for (std::string line; std::getline(lines, line);) {
+    const auto at = line.find("INDEX " + index + " ");
+    if (at == std::string::npos) continue;
+    int m = 0, s = 0, f = 0;
+    if (std::sscanf(line.c_str() + at + 9, "%d:%d:%d", &m, &s, &f) == 3) sectors.push_back((m * 60 + s) * 75 + f);
+  }
+  return sectors;
+}
+
+TEST_F(BurnCommand, SessionAtOnceWithoutPausesJoinsAContinuousPieceGaplessly) {
+  // One continuous piece of 13 seconds (two tones gliding against each
+  // other, never silent) cut at sample positions off the 588-sample grid.
+  constexpr std::size_t kSamples = 13 * 44100;
+  std::vector<std::uint8_t> pcm(kSamples * 4);
+  double phaseL = 0, phaseR = 0;
+  for (std::size_t i = 0; i < kSamples; ++i) {
+    phaseL += 2 * 3.14159265358979 * (220 + 0.01 * static_cast<double>(i % 40000)) / 44100;
+    phaseR += 2 * 3.14159265358979 * (330 + 0.003 * static_cast<double>(i % 90000)) / 44100;
+    const auto l = static_cast<std::int16_t>(12000 * std::sin(phaseL) + 3000);
+    const auto r = static_cast<std::int16_t>(-9000 * std::sin(phaseR) - 2500);
+    std::memcpy(&pcm[i * 4], &l, 2);
+    std::memcpy(&pcm[i * 4 + 2], &r, 2);
+  }
+  const std::size_t cuts[] = {4 * 44100 + 12345, 8 * 44100 + 40000};  // 588 * 321 + 102, 588 * 668 + 172
+  const std::string a = Dir + "/part1.wav", b = Dir + "/part2.wav", c = Dir + "/part3.wav";
+  const std::span<const std::uint8_t> all(pcm);
+  WriteWav(a, all.first(cuts[0] * 4));
+  WriteWav(b, all.subspan(cuts[0] * 4, (cuts[1] - cuts[0]) * 4));
+  WriteWav(c, all.subspan(cuts[1] * 4));
+
+  const TRun run = Run({"burn", "-d", "virtual", "--sao", "--pause", "0", "--no-cd-text", a, b, c});
+  ASSERT_EQ(run.Status, 0) << run.Err << run.Out;
+  EXPECT_NE(run.Out.find("Write Done!"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("Disc: the session is closed with 3 tracks"), std::string::npos) << run.Out;
+
+  // From track 1's INDEX 01 (LBA 0, the start of disc.bin) on: the piece
+  // unbroken, byte for byte, then silence to the end of its last sector.
+  std::ifstream in(Dir + "/disc.bin", std::ios::binary);
+  const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ASSERT_EQ(image.size(), (kSamples + 587) / 588 * 2352);
+  EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), image.begin()));
+  EXPECT_TRUE(std::all_of(image.begin() + static_cast<std::ptrdiff_t>(pcm.size()), image.end(),
+                          [](std::uint8_t v) { return v == 0; }));
+  // Each INDEX 01 at the sector nearest its cut; no INDEX 00 at the joins.
+  std::ifstream cueIn(Dir + "/disc.cue");
+  std::stringstream cue;
+  cue << cueIn.rdbuf();
+  const std::vector<int> starts = CueIndexes(cue.str(), "01");
+  ASSERT_EQ(starts.size(), 3u) << cue.str();
+  EXPECT_EQ(starts[0], 0);
+  EXPECT_EQ(starts[1], static_cast<int>((cuts[0] + 294) / 588)) << cue.str();
+  EXPECT_EQ(starts[2], static_cast<int>((cuts[1] + 294) / 588)) << cue.str();
+  EXPECT_TRUE(CueIndexes(cue.str(), "00").empty()) << cue.str();
+}
+
+TEST_F(BurnCommand, ADriveWithoutSessionAtOnceGetsTrackAtOnceAndTheUserIsTold) {
+  ASSERT_EQ(Run({"virtual", "set", "sao-unsupported=1"}).Status, 0);
+  const TRun run = Run({"burn", "-d", "virtual", "--sao", kDemo + "02-theme.mp3", kDemo + "03-coda.ogg"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Err.find("corvid-burn: note: the drive cannot write Session-At-Once: the disc is written "
+                         "Track-At-Once instead"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Out.find("Disc: the session is closed with 2 tracks"), std::string::npos) << run.Out;
+}
+
+TEST_F(BurnCommand, ASimulatedSessionAtOnceBurnOnADriveWithoutItIsSimulatedTrackAtOnce) {
+  ASSERT_EQ(Run({"virtual", "set", "sao-unsupported=1"}).Status, 0);
+  const TRun run = Run({"burn", "-d", "virtual", "--sao", "--simulate", kDemo + "03-coda.ogg"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Err.find("Track-At-Once instead"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Out.find("Disc: simulated burn, nothing was written"), std::string::npos) << run.Out;
+  // Nothing was written.
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(Dir + "/disc.bin", ec);
+  EXPECT_TRUE(ec || size == 0) << size;
+}
+
+TEST_F(BurnCommand, ASimulatedSessionAtOnceBurnLeavesTheDiscBlank) {
+  const TRun run = Run({"burn", "-d", "virtual", "--sao", "--simulate", kDemo + "02-theme.mp3", kDemo + "03-coda.ogg"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Err.find("Track-At-Once"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Out.find("Disc: simulated burn, nothing was written"), std::string::npos) << run.Out;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(Dir + "/disc.bin", ec);
+  EXPECT_TRUE(ec || size == 0) << size;
+  // The same disc then takes the real burn.
+  const TRun real = Run({"burn", "-d", "virtual", "--sao", kDemo + "02-theme.mp3", kDemo + "03-coda.ogg"});
+  ASSERT_EQ(real.Status, 0) << real.Err;
+  EXPECT_NE(real.Out.find("Disc: the session is closed with 2 tracks"), std::string::npos) << real.Out;
 }
 
 }  // namespace

@@ -280,6 +280,41 @@ TEST_F(PeerTest, CdrskinBurnsTwoWavFilesSessionAtOnce) {
   EXPECT_EQ(State().Disc.ClosedSessions(), 1);
 }
 
+TEST_F(PeerTest, WodimBurnsTwoWavFilesDiscAtOnce) {
+  REQUIRE_PEER("wodim");
+  // Without a pause between the tracks (wodim would take it from the end of
+  // track 1's audio): the two files joined in one SEND CUE SHEET layout.
+  TResult r = VirtualRun({"wodim", "dev=" + Node(), "-dao", "-audio", "-pad", "fs=2m", "defpregap=0",
+                          (Dir / "one.wav").string(), (Dir / "two.wav").string()});
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  ExpectTracksHoldTheWavData();
+  EXPECT_EQ(State().Disc.ClosedSessions(), 1);
+}
+
+// Our own Session-At-Once burn with CD-TEXT through the node, read back by
+// an independent program as from a drive: the titles and codes are there.
+TEST_F(PeerTest, CdrdaoReadsTheCDTextOfOurSessionAtOnceBurn) {
+  REQUIRE_PEER("cdrdao");
+  const std::string tags = std::string(CORVID_FIXTURES_DIR) + "/tags/";
+  TResult burn = VirtualRun({kCorvidBurn, "burn", "-d", Node(), "--sao", "--mcn", "4006381333931",
+                             tags + "02-vorbis.ogg", tags + "04-alac.m4a"});
+  ASSERT_EQ(burn.Status, 0) << burn.Output;
+  const fs::path toc = Dir / "read.toc";
+  TResult r = VirtualRun({"cdrdao", "read-toc", "--device", Node(), "--driver", "generic-mmc", toc.string()});
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  std::ifstream in(toc);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(text.find("CATALOG \"4006381333931\""), std::string::npos) << text;
+  EXPECT_NE(text.find("TITLE \"Ignored Album\""), std::string::npos) << text;
+  EXPECT_NE(text.find("PERFORMER \"Ensemble Vorbis\""), std::string::npos) << text;
+  EXPECT_NE(text.find("TITLE \"Second Movement\""), std::string::npos) << text;
+  EXPECT_NE(text.find("SONGWRITER \"Clara Schumann\""), std::string::npos) << text;
+  EXPECT_NE(text.find("TITLE \"Fourth, in MP4\""), std::string::npos) << text;
+  EXPECT_NE(text.find("PERFORMER \"ALAC Trio\""), std::string::npos) << text;
+  EXPECT_NE(text.find("ISRC \"USABC2500002\""), std::string::npos) << text;
+  EXPECT_NE(text.find("ISRC \"SEABC2500004\""), std::string::npos) << text;
+}
+
 TEST_F(PeerTest, SimulatedBurnsLeaveTheDiscBlank) {
   {
     TResult r = VirtualRun({kCorvidBurn, "burn", "--simulate", "-d", Node(), (Dir / "one.wav").string()});

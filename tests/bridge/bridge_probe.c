@@ -139,6 +139,15 @@ static int Node(const char* node, const char* sg) {
   memset(data, 0, sizeof data);
   Result("SG_IO on a dup after close", ioctl(copy, SG_IO, &h));
   Result("close dup", close(copy));
+  /* A burning program closes and reopens the node for itself alone between
+   * commands: each reopen finds the node free, as on a real drive. */
+  int refused = 0;
+  for (int i = 0; i < 200; ++i) {
+    int again = open(node, O_RDWR | O_EXCL | O_NONBLOCK);
+    if (again < 0) ++refused;
+    else close(again);
+  }
+  printf("exclusive reopens refused: %d\n", refused);
   return 0;
 }
 

@@ -134,6 +134,7 @@ TEST_F(BridgeTest, TheNodeIsADriveWhoseCommandsReachTheServer) {
   EXPECT_TRUE(Has(out, "inquiry: status 0 resid 60 type 5 id CORVID  VIRTUAL RECORDER")) << out;
   // A dup keeps the open alive after the original descriptor is closed.
   EXPECT_TRUE(Has(out, "SG_IO on a dup after close: 0")) << out;
+  EXPECT_TRUE(Has(out, "exclusive reopens refused: 0")) << out;
 }
 
 TEST_F(BridgeTest, WithoutAServerTheNodeHasNoDriveBehindIt) {

@@ -41,6 +41,10 @@ TEST(VorbisComment, NamesAnyCaseFirstEntryAndFallbacks) {
   EXPECT_EQ(c.Artist, "Real");
   EXPECT_EQ(c.Track, 0);
   EXPECT_EQ(c.Comment, "C");
+  ASSERT_TRUE(c.Parse(Block("", {"Album Artist=AA", "ALBUMARTIST=BB", "composer=Co", "ISRC=us-abc-25-00001"})));
+  EXPECT_EQ(c.AlbumArtist, "AA");
+  EXPECT_EQ(c.Composer, "Co");
+  EXPECT_EQ(c.Isrc, "us-abc-25-00001");  // as tagged; callers compact it
   // Invalid UTF-8 ends a value; what came before it stays.
   ASSERT_TRUE(c.Parse(Block("", {std::string("TITLE=ab\xC3(cd")})));
   EXPECT_EQ(c.Title, "ab");

@@ -3,9 +3,6 @@
 // refusal a strict drive gives while writing, and the other commands.
 #include "vrecorder/cvVirtualCommands.h"
 
-#include <fstream>
-#include <iterator>
-
 #include <gtest/gtest.h>
 
 #include "tests/vrecorder/cvVirtualTestUtil.h"
@@ -14,25 +11,19 @@ namespace {
 
 using cvtest::AudioSectors;
 using cvtest::RawDrive;
+using cvtest::ReadFile;
+using cvtest::ReadText;
 using cvtest::Reply;
-
-std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-  auto bytes = ReadFile(path);
-  return {bytes.begin(), bytes.end()};
-}
 
 class VirtualCommands : public ::testing::Test {
  protected:
-  void Open(const char* medium = "cdr80", std::vector<std::string> settings = {}) {
+  // Settings after the quick default time scale, so that a test's own wins.
+  void Open(const char* medium = "cdr80", const std::vector<std::string>& settings = {}) {
     cv::cvVirtualControl control(Dir.Path);
     ASSERT_TRUE(control.Insert(medium)) << control.Error();
-    settings.push_back("time-scale=0.001");
-    ASSERT_TRUE(control.Set(settings)) << control.Error();
+    std::vector<std::string> all = {"time-scale=0.001"};
+    all.insert(all.end(), settings.begin(), settings.end());
+    ASSERT_TRUE(control.Set(all)) << control.Error();
     Recorder = cv::OpenVirtualRecorder();
     ASSERT_NE(Recorder, nullptr);
     Drive = std::make_unique<RawDrive>(*Recorder);
@@ -234,8 +225,10 @@ TEST_F(VirtualCommands, WriteRefusals) {
   // A page that is not audio Track-At-Once makes WRITE answer 5/64/00.
   ASSERT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x02; }).Code(), "good");  // session-at-once, no cue sheet
   EXPECT_EQ(Drive->Write(27, 27, block).Code(), "5/2C/00");
-  // Test Write is a Track-At-Once simulation only.
-  EXPECT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x52; }).Code(), "5/26/00");
+  // Test Write goes with both write types the recorder writes, not with
+  // the others.
+  EXPECT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x52; }).Code(), "good");
+  EXPECT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x53; }).Code(), "5/26/00");
   ASSERT_EQ(Drive->SetPage05([](auto& p) { p[2] = 0x41, p[4] = 0x08; }).Code(), "good");  // Mode 1
   EXPECT_EQ(Drive->Write(27, 27, block).Code(), "5/64/00");
   ASSERT_EQ(Drive->SetPage05([](auto& p) { p[4] = 0x00, p[3] = 0x04; }).Code(), "good");  // data track
@@ -591,7 +584,8 @@ TEST_F(VirtualCommands, DvdRamFullFormat) {
 }
 
 TEST_F(VirtualCommands, SessionCloseTakesTimeWithImmed) {
-  Open("cdr80", {"time-scale=0.05"});  // 1.5 s
+  // A close of 6 s: room for a loaded machine to ask before it ends.
+  Open("cdr80", {"time-scale=0.2"});
   cv::cvVirtualControl(Dir.Path);
   ASSERT_EQ(Drive->SetAudioTao(150, 3).Code(), "good");
   ASSERT_EQ(WriteTrack(1, 0, 300).Code(), "good");

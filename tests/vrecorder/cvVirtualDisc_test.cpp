@@ -3,10 +3,6 @@
 // cuebreakpoints and bchunk), which must find the audio byte for byte.
 #include "vrecorder/cvVirtualDisc.h"
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-
 #include <gtest/gtest.h>
 
 #include "tests/vrecorder/cvVirtualTestUtil.h"
@@ -14,7 +10,10 @@
 namespace {
 
 using cvtest::AudioSectors;
+using cvtest::Have;
 using cvtest::RawDrive;
+using cvtest::ReadFile;
+using cvtest::Shell;
 
 TEST(VirtualDisc, NextWritableFollowsPregapsAndSessions) {
   cv::TVRDisc disc;
@@ -70,27 +69,6 @@ TEST(VirtualDisc, CueSheetLeavesOutTheOpenTrack) {
   cv::VRBeginTrack(disc, 450, 150).Length = 10;
   EXPECT_EQ(cv::VRCueSheet(disc),
             "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    PREGAP 00:02:00\n    INDEX 01 00:00:00\n");
-}
-
-bool Have(const char* tool) {
-  std::string command = std::string("command -v ") + tool + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) output.append(buffer, n);
-    ::pclose(p);
-  }
-  return output;
-}
-
-std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Burns tracks by raw commands: lengths with their pauses, sessions split

@@ -3,9 +3,7 @@
 // CD-TEXT lead-in pack by pack; a good burn leaves the exact image (disc.bin,
 // disc.cue, disc.cdt) and the drive answers READ TOC (formats 0, 1, 5), READ
 // SUB-CHANNEL (catalog number, ISRC) and GET CONFIGURATION from it.
-#include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -17,36 +15,14 @@ namespace {
 
 using cvtest::AudioSectors;
 using cvtest::CueSheet;
+using cvtest::Have;
 using cvtest::RawDrive;
+using cvtest::ReadFile;
+using cvtest::ReadText;
 using cvtest::Reply;
+using cvtest::Shell;
 
 constexpr std::int32_t kLeadInStart = -12490;  // the recorder's ATIP lead-in start
-
-std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-  const auto bytes = ReadFile(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-bool Have(const char* tool) {
-  std::string command = std::string("command -v ") + tool + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) output.append(buffer, n);
-    ::pclose(p);
-  }
-  return output;
-}
 
 // The disc of these tests: three tracks, the Joyful Nights CD-TEXT, a catalog
 // number and ISRCs; track 1 has an INDEX 02, track 2 follows track 1 without
@@ -90,9 +66,10 @@ class VirtualSao : public ::testing::Test {
     Drive->Settle();
   }
 
-  Reply SetSao(std::uint8_t multisession = 0, std::uint8_t trackMode = 0, std::uint8_t blockType = 0) {
+  Reply SetSao(std::uint8_t multisession = 0, std::uint8_t trackMode = 0, std::uint8_t blockType = 0,
+               bool testWrite = false) {
     return Drive->SetPage05([&](std::vector<std::uint8_t>& p) {
-      p[2] = 0x40 | 0x02;
+      p[2] = static_cast<std::uint8_t>(0x40 | (testWrite ? 0x10 : 0x00) | 0x02);
       p[3] = static_cast<std::uint8_t>(multisession << 6 | trackMode);
       p[4] = blockType;
       p[8] = 0x00;
@@ -193,6 +170,24 @@ TEST_F(VirtualSao, GoodBurnLeavesTheExactImage) {
   Reply info = Drive->DiscInfo();
   ASSERT_TRUE(info.Good());
   EXPECT_EQ(info.Data[2] & 0x03, 2);
+}
+
+TEST_F(VirtualSao, ATestWriteChecksEveryBlockAndLeavesTheDiscBlank) {
+  ASSERT_EQ(SetSao(0, 0, 0, true).Code(), "good");
+  ASSERT_EQ(SendCue(JoyfulNightsCue().Bytes).Code(), "good");
+  WriteAll(kLeadInStart, cvtest::LeadInBlocks(cvtest::JoyfulNightsPacks(), 0, -150 - kLeadInStart), 96, 31);
+  // The layout is enforced as in a real write.
+  EXPECT_EQ(Drive->Write(0, 1, std::vector<std::uint8_t>(2352, 0)).Code(), "5/21/02");
+  WriteAll(-150, ProgramArea(), 2352, 27);
+  ASSERT_EQ(Drive->SyncCache().Code(), "good");
+  Reply info = Drive->DiscInfo();
+  ASSERT_TRUE(info.Good());
+  EXPECT_EQ(info.Data[2] & 0x03, 0);  // blank
+  const std::vector<std::uint8_t> image = ReadFile(Dir.Path / "disc.bin");
+  EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](std::uint8_t b) { return b == 0; }));
+  // The same disc takes the real write afterwards.
+  BurnJoyfulNights();
+  EXPECT_EQ(Drive->DiscInfo().Data[2] & 0x03, 2);
 }
 
 TEST_F(VirtualSao, TocSubChannelAndConfigurationAfterTheBurn) {

@@ -1,14 +1,18 @@
-// Helpers for the virtual recorder's tests: a temporary state directory and
-// a raw-CDB client of the recorder's transport interface.
+// Helpers for the virtual recorder's tests: a temporary state directory, a
+// raw-CDB client of the recorder's transport interface, and the readers of
+// the disc image it leaves.
 #pragma once
 
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -192,6 +196,36 @@ inline std::vector<std::uint8_t> AudioSectors(int track, std::int32_t first, std
     for (std::uint32_t i = 0; i < 2352; ++i)
       data[s * 2352 + i] = static_cast<std::uint8_t>((i * 7 + (first + static_cast<std::int32_t>(s)) * 13 + track * 101) & 0xFF);
   return data;
+}
+
+// The whole of a file (an image's disc.bin, disc.cue, disc.cdt); empty when
+// it cannot be read.
+inline std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::string ReadText(const std::filesystem::path& path) {
+  const auto bytes = ReadFile(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+// Whether a program is on the PATH (the independent readers of an image).
+inline bool Have(const char* tool) {
+  const std::string command = std::string("command -v ") + tool + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+// What a shell command prints on its standard output.
+inline std::string Shell(const std::string& command) {
+  std::string output;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) output.append(buffer, n);
+    ::pclose(p);
+  }
+  return output;
 }
 
 }  // namespace cvtest
