@@ -38,12 +38,6 @@ namespace {
 constexpr uint16_t kTags[] = {WAVE_FORMAT_AAC, WAVE_FORMAT_ALAC};
 constexpr uint32_t kMaxSample = 16u << 20;
 
-// A count in the track's time scale, in frames at rate.
-uint64_t ToFrames(uint64_t units, uint32_t timeScale, uint32_t rate) {
-  if (units == UINT64_MAX || timeScale == 0 || timeScale == rate) return units;
-  return uint64_t((unsigned __int128)units * rate / timeScale);
-}
-
 class TMP4Codec final : public TACMCodec {
  public:
   TMP4Codec(const TFormatBlock& src, TPcmShape dst) : Conv(dst), Decoder(Conv), HeaderRate(src.nSamplesPerSec()) {
@@ -58,7 +52,10 @@ class TMP4Codec final : public TACMCodec {
     Config = extra.Config;
     p.Extra = Config;
     if (!Decoder.Open(p)) return;
-    Decoder.SetTrim(ToFrames(extra.Skip, extra.TimeScale, p.Rate), ToFrames(extra.Keep, extra.TimeScale, p.Rate));
+    // The delay and length are in the track's time scale: the decoder
+    // turns them into frames at the rate it gives, which is not the
+    // configuration's when SBR shows only in the stream.
+    Decoder.SetTrim(extra.Skip, extra.Keep, extra.TimeScale);
   }
 
   bool Usable() const { return Decoder.IsOpen(); }

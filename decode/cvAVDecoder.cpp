@@ -29,6 +29,14 @@ AVCodecID CodecId(TAVCodec c) {
   return AV_CODEC_ID_NONE;
 }
 
+// A count in units of timeScale per second, in frames at rate (rounded
+// down); UINT64_MAX stays.
+uint64_t ToFrames(uint64_t units, uint32_t timeScale, uint32_t rate) {
+  if (units == UINT64_MAX || timeScale == rate) return units;
+  const auto frames = (unsigned __int128)units * rate / timeScale;
+  return frames >= UINT64_MAX ? UINT64_MAX : uint64_t(frames);
+}
+
 }  // namespace
 
 void TAVDecoder::TContextDeleter::operator()(AVCodecContext* c) const noexcept { avcodec_free_context(&c); }
@@ -69,9 +77,10 @@ bool TAVDecoder::Open(const TAVCodecParams& p) {
   return true;
 }
 
-void TAVDecoder::SetTrim(uint64_t skip, uint64_t keep) {
+void TAVDecoder::SetTrim(uint64_t skip, uint64_t keep, uint32_t timeScale) {
   Skip = skip;
   Keep = keep;
+  TrimScale = timeScale;
 }
 
 void TAVDecoder::Send(std::span<const uint8_t> packet) {
@@ -116,6 +125,12 @@ void TAVDecoder::Deliver(const AVFrame& f) {
       f.sample_rate > int(kMaxRate)) {
     ++ErrorCount;
     return;
+  }
+  if (TrimScale != 0) {
+    // The trim in frames of what the decoder really gives.
+    Skip = ToFrames(Skip, TrimScale, uint32_t(f.sample_rate));
+    Keep = ToFrames(Keep, TrimScale, uint32_t(f.sample_rate));
+    TrimScale = 0;
   }
   // The part of this frame that survives the trim.
   const uint64_t frames = uint64_t(f.nb_samples);

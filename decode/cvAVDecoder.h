@@ -7,7 +7,10 @@
 // and 32-bit integers reach the converter unchanged, so a lossless codec at
 // the destination's shape is copied bit for bit). Optional trimming drops
 // the first Skip frames of the decoder's output and everything after Keep
-// frames (the encoder delay and padding of an MP4 track).
+// frames (the encoder delay and padding of an MP4 track), counted in output
+// frames or in a time scale of the container's: then they are converted at
+// the rate of the first frame the decoder gives, which for AAC with SBR
+// found only in the stream is twice the rate its configuration states.
 //
 // Owned by one driver's codec object; one thread at a time.
 #pragma once
@@ -47,8 +50,9 @@ class TAVDecoder {
   // Opens the decoder; false when libavcodec refuses the parameters.
   bool Open(const TAVCodecParams& params);
   bool IsOpen() const { return Context != nullptr; }
-  // Output frames to drop first, and to keep after them at most.
-  void SetTrim(uint64_t skip, uint64_t keep);
+  // What to drop first, and to keep after it at most (UINT64_MAX: all):
+  // output frames when timeScale is 0, else units of timeScale per second.
+  void SetTrim(uint64_t skip, uint64_t keep, uint32_t timeScale = 0);
   // Decodes one packet and delivers its frames.
   void Send(std::span<const uint8_t> packet);
   // End of input: drains the decoder.
@@ -77,8 +81,9 @@ class TAVDecoder {
   std::unique_ptr<AVFrame, TFrameDeleter> Frame;
   std::unique_ptr<AVPacket, TPacketDeleter> Pkt;
   std::vector<uint8_t> Packed;
-  uint64_t Skip = 0;
+  uint64_t Skip = 0;            // output frames, once TrimScale is 0
   uint64_t Keep = UINT64_MAX;
+  uint32_t TrimScale = 0;       // Skip and Keep still in this time scale
   uint64_t Seen = 0;  // frames the decoder gave
   uint64_t Kept = 0;
   uint32_t ErrorCount = 0;

@@ -104,30 +104,55 @@ bool ReadEsds(std::span<const uint8_t> body, std::vector<uint8_t>* config, uint8
 }
 
 // The sampling rate and channel configuration of an AudioSpecificConfig.
+// The rate is what a decoder gives: with SBR announced (object type 5 or
+// 29, or a sync extension behind plain AAC with its present flag set) the
+// extension's rate, not the core's. SBR that only the stream shows cannot
+// be seen here: the core rate stays.
 void ReadAudioSpecificConfig(std::span<const uint8_t> asc, uint32_t* rate, uint8_t* channels) {
   static constexpr uint32_t kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                         22050, 16000, 12000, 11025, 8000,  7350};
-  uint64_t bits = 0;
-  for (size_t i = 0; i < 8; ++i) bits = (bits << 8) | (i < asc.size() ? asc[i] : 0);
-  int at = 64;
-  auto take = [&](int n) {
-    at -= n;
-    return uint32_t((bits >> at) & ((1u << n) - 1));
+  size_t bit = 0;
+  bool ok = true;
+  auto take = [&](unsigned n) -> uint32_t {
+    uint32_t v = 0;
+    for (unsigned i = 0; i < n; ++i, ++bit) {
+      if (bit >= asc.size() * 8) {
+        ok = false;
+        return 0;
+      }
+      v = (v << 1) | ((asc[bit / 8] >> (7 - bit % 8)) & 1u);
+    }
+    return v;
   };
-  if (asc.size() < 2) return;
-  uint32_t objectType = take(5);
-  if (objectType == 31) objectType = 32 + take(6);
-  const uint32_t index = take(4);
-  uint32_t r = 0;
-  if (index == 15) {
-    if (asc.size() < 5) return;
-    r = take(24);
-  } else if (index < std::size(kRates)) {
-    r = kRates[index];
-  }
+  auto objectType = [&] {
+    const uint32_t t = take(5);
+    return t == 31 ? 32 + take(6) : t;
+  };
+  auto samplingRate = [&]() -> uint32_t {
+    const uint32_t index = take(4);
+    return index == 15 ? take(24) : index < std::size(kRates) ? kRates[index] : 0;
+  };
+  const uint32_t type = objectType();
+  const uint32_t r = samplingRate();
   const uint32_t config = take(4);
+  if (!ok) return;
   if (r) *rate = r;
   if (config == 1 || config == 2) *channels = uint8_t(config);
+  if (type == 5 || type == 29) {
+    // Hierarchical signalling: the output rate, then the core's type.
+    const uint32_t extension = samplingRate();
+    if (ok && extension) *rate = extension;
+    return;
+  }
+  if (type != 1 && type != 2 && type != 4) return;
+  // GASpecificConfig of Main, LC and LTP, then perhaps the sync extension.
+  take(1);                      // frame length
+  if (take(1) != 0) take(14);   // depends on a core coder
+  take(1);                      // extension flag (0 for these types)
+  if (!ok || asc.size() * 8 - bit < 16 || take(11) != 0x2B7) return;
+  if (objectType() != 5 || take(1) != 1) return;
+  const uint32_t extension = samplingRate();
+  if (ok && extension) *rate = extension;
 }
 
 // The text of an ilst item: its "data" box of type 1 (UTF-8).

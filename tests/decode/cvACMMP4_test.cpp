@@ -4,9 +4,11 @@
 // source's length.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 
 #include "decode/cvACM.h"
+#include "decode/cvACMPCM.h"
 #include "decode/cvMP4Source.h"
 #include "formats/cvMP4File.h"
 #include "tests/decode/CodecFixtures.h"
@@ -91,6 +93,73 @@ TEST(MP4Driver, MonoAacAtAnotherRateTakesTwoStages) {
   TRun first = RunStream(*t.Format, FloatFormat(1, 22050), t.Stream, 2048);
   ASSERT_EQ(first.OpenResult, MMSYSERR_NOERROR);
   EXPECT_TRUE(first.Out == FloatBytes(ref, size_t(delay), kSourceFrames / 2));
+}
+
+TEST(MP4Driver, ImplicitSbrIsTrimmedInTheFramesTheDecoderGives) {
+  // HE-AAC whose configuration says only AAC-LC at 22.05 kHz: the decoder
+  // finds SBR in the stream and gives 44.1 kHz, 2048 frames per access unit.
+  // The delay and the length are times, whether the track counts them at
+  // 22.05 kHz (1024 and 8104 units) or at 44.1 kHz (2048 and 16208): 2048
+  // and 16208 of the frames the decoder gives.
+  struct TCase {
+    const char* Name;
+    uint32_t TimeScale;
+    uint64_t Delay, Length;
+  };
+  for (const TCase& c : {TCase{"implicit-sbr.m4a", 22050, 1024, 8104}, TCase{"implicit-sbr-44k.m4a", 44100, 2048, 16208}}) {
+    TTrack t = Track(c.Name);
+    ASSERT_EQ(t.Format->wFormatTag(), WAVE_FORMAT_AAC);
+    ASSERT_EQ(t.Reader.SampleRate, 22050u) << c.Name;  // all the headers tell
+    ASSERT_EQ(t.Reader.TimeScale, c.TimeScale) << c.Name;
+    ASSERT_EQ(t.Reader.EncoderDelay, c.Delay) << c.Name;
+    ASSERT_EQ(t.Reader.PlayableUnits, c.Length) << c.Name;
+    int rate = 0, channels = 0;
+    const auto ref = FFmpegDecodeAll(CodecFixture(c.Name), &rate, &channels);
+    ASSERT_EQ(rate, 44100) << c.Name;
+    ASSERT_EQ(channels, 2);
+    ASSERT_EQ(ref.size(), t.Reader.SampleSizes.size() * 2048 * 2) << c.Name;
+    ASSERT_GE(ref.size() / 2, 2048 + kSourceFrames);
+    // The driver decodes to the rate the headers give: libavcodec's frames
+    // 2048 to 2048 + 16208, through the converter to 22.05 kHz.
+    TPCMConverter conv(TPcmShape{TSampleType::F32, 2, 22050});
+    conv.Write(reinterpret_cast<const uint8_t*>(ref.data() + 2048 * 2), kSourceFrames,
+               TPcmShape{TSampleType::F32, 2, 44100});
+    conv.Finish();
+    std::vector<uint8_t> expected(conv.Output().Size());
+    expected.resize(conv.Output().Take(expected.data(), expected.size(), 8));
+    ASSERT_EQ(expected.size(), kSourceFrames / 2 * 8);
+    for (size_t block : {size_t(2048), size_t(13), t.Stream.size()}) {
+      TRun run = RunStream(*t.Format, FloatFormat(2, 22050), t.Stream, block);
+      ASSERT_EQ(run.OpenResult, MMSYSERR_NOERROR) << c.Name;
+      EXPECT_EQ(run.EndResult, MMSYSERR_NOERROR) << c.Name;
+      ASSERT_EQ(run.Out.size(), expected.size()) << c.Name << " block " << block;
+      const auto got = AsFloats(run.Out), want = AsFloats(expected);
+      float worst = 0;
+      for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::fabs(got[i] - want[i]));
+      EXPECT_LT(worst, 1e-4f) << c.Name << " block " << block;
+    }
+  }
+}
+
+TEST(MP4Driver, AnnouncedSbrDecodesAtTheOutputRateTrimmedInItsFrames) {
+  // SBR announced in the configuration: the header rate is 44.1 kHz, the
+  // track counts in 22.05 kHz units (delay 1024, length 8104). libavcodec's
+  // own frames 2048 to 2048 + 16208, unchanged.
+  TTrack t = Track("explicit-sbr.m4a");
+  ASSERT_EQ(t.Format->nSamplesPerSec(), 44100u);
+  ASSERT_EQ(t.Reader.TimeScale, 22050u);
+  int rate = 0, channels = 0;
+  const auto ref = FFmpegDecodeAll(CodecFixture("explicit-sbr.m4a"), &rate, &channels);
+  ASSERT_EQ(rate, 44100);
+  ASSERT_EQ(channels, 2);
+  ASSERT_GE(ref.size() / 2, 2048 + kSourceFrames);
+  const auto expected = FloatBytes(ref, 2048 * 2, kSourceFrames * 2);
+  for (size_t block : {size_t(2048), size_t(13), t.Stream.size()}) {
+    TRun run = RunStream(*t.Format, FloatFormat(2, 44100), t.Stream, block);
+    ASSERT_EQ(run.OpenResult, MMSYSERR_NOERROR);
+    EXPECT_EQ(run.Out.size(), expected.size()) << "block " << block;
+    EXPECT_TRUE(run.Out == expected) << "block " << block;
+  }
 }
 
 TEST(MP4Driver, BrokenFramingAndGarbage) {

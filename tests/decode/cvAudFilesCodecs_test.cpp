@@ -112,7 +112,8 @@ TEST(AudioFileCodecs, EveryWaveCodecDecodesThroughTheWavKind) {
 }
 
 TEST(AudioFileCodecs, M4AIsIdentifiedByItsFtypAndDecodesExactly) {
-  for (const char* name : {"tone-alac.m4a", "tone-aac.m4a", "tone-aac-smpb.m4a", "mono22k-aac.m4a"}) {
+  for (const char* name : {"tone-alac.m4a", "tone-aac.m4a", "tone-aac-smpb.m4a", "mono22k-aac.m4a",
+                           "implicit-sbr.m4a", "implicit-sbr-44k.m4a", "explicit-sbr.m4a"}) {
     TAudioFile f(CodecFixture(name));
     EXPECT_EQ(f.FileKind, afM4A) << name;
     EXPECT_TRUE(HasKind(f.SupportedKinds, afM4A)) << name;
@@ -137,6 +138,16 @@ TEST(AudioFileCodecs, M4AIsIdentifiedByItsFtypAndDecodesExactly) {
   ASSERT_TRUE(m.Prepared);
   EXPECT_TRUE(m.TwoStage);
   EXPECT_EQ(m.Pcm.size(), 2 * 8104 * 4u);
+  // HE-AAC with SBR found only in the stream (the headers say 22.05 kHz, the
+  // decoder gives 44.1): trimmed in the decoder's frames, the 16208 frames
+  // of the source, whether the track counts at 22.05 or at 44.1 kHz.
+  for (const char* name : {"implicit-sbr.m4a", "implicit-sbr-44k.m4a"}) {
+    TDecodeResult d = Decode(CodecFixture(name));
+    ASSERT_TRUE(d.Prepared) << name;
+    EXPECT_TRUE(d.TwoStage) << name;
+    EXPECT_EQ(d.Pcm.size(), kSourceFrames * 4) << name;
+    EXPECT_EQ(d.Measured, Sectors(d.Pcm.size())) << name;
+  }
 }
 
 TEST(AudioFileCodecs, AacThroughTheDecoderEqualsLibavcodecWithTheSameTrims) {
@@ -149,6 +160,21 @@ TEST(AudioFileCodecs, AacThroughTheDecoderEqualsLibavcodecWithTheSameTrims) {
     ASSERT_TRUE(d.Prepared) << name;
     EXPECT_TRUE(d.Pcm == S16Bytes(ref, size_t(delay) * 2, kSourceFrames * 2)) << name;
   }
+}
+
+TEST(AudioFileCodecs, AnnouncedSbrDecodesInOneStageAtTheOutputRate) {
+  // HE-AAC whose configuration announces SBR at 44.1 kHz: one stage, the
+  // whole band, libavcodec's samples after the delay (1024 units of the
+  // track's 22.05 kHz: 2048 frames).
+  const std::string path = CodecFixture("explicit-sbr.m4a");
+  TAudioFile f(path);
+  EXPECT_EQ(f.FileKind, afM4A);
+  const auto ref = FFmpegDecodeAll(path);
+  TDecodeResult d = Decode(path);
+  ASSERT_TRUE(d.Prepared);
+  EXPECT_FALSE(d.TwoStage);
+  EXPECT_TRUE(d.Pcm == S16Bytes(ref, 2048 * 2, kSourceFrames * 2));
+  EXPECT_EQ(d.Measured, Sectors(d.Pcm.size()));
 }
 
 TEST(AudioFileCodecs, FlacAndAiffDecodeToTheSourceSamplesBitForBit) {
@@ -169,6 +195,16 @@ TEST(AudioFileCodecs, FlacAndAiffDecodeToTheSourceSamplesBitForBit) {
   ASSERT_TRUE(m.Prepared);
   EXPECT_TRUE(m.TwoStage);
   EXPECT_EQ(m.Pcm.size(), 2 * 8104 * 4u);
+  // HE-AAC with SBR found only in the stream (the headers say 22.05 kHz, the
+  // decoder gives 44.1): trimmed in the decoder's frames, the 16208 frames
+  // of the source, whether the track counts at 22.05 or at 44.1 kHz.
+  for (const char* name : {"implicit-sbr.m4a", "implicit-sbr-44k.m4a"}) {
+    TDecodeResult d = Decode(CodecFixture(name));
+    ASSERT_TRUE(d.Prepared) << name;
+    EXPECT_TRUE(d.TwoStage) << name;
+    EXPECT_EQ(d.Pcm.size(), kSourceFrames * 4) << name;
+    EXPECT_EQ(d.Measured, Sectors(d.Pcm.size())) << name;
+  }
 }
 
 // libopus' own decode of the file's packets (demuxed by libavformat) at

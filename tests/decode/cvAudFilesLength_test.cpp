@@ -88,6 +88,12 @@ TEST(AudioFileLength, CountedLengthsEqualDecodedLengths) {
       {"codecs/mono22k-aac.m4a", true}, {"codecs/tone.flac", true}, {"codecs/mono22k_24.flac", true},
       {"codecs/tone.opus", true}, {"codecs/mono.opus", true}, {"codecs/tone.aiff", true},
       {"codecs/tone24.aifc", true},
+      // HE-AAC with SBR only in the stream: nothing in the headers tells it
+      // from AAC-LC at 22.05 kHz, so a time scale of that rate is counted
+      // (the length is a time either way); at the output rate, decoded.
+      {"codecs/implicit-sbr.m4a", true}, {"codecs/implicit-sbr-44k.m4a", false},
+      // SBR announced: the output rate is not the time scale's, decoded.
+      {"codecs/explicit-sbr.m4a", false},
       // Measured by decoding: WMA, MPEG audio in RIFF, the WAVE codecs.
       {"codecs/ima_adpcm.wav", false}, {"codecs/ms_adpcm.wav", false}, {"codecs/alaw.wav", false},
       {"codecs/mulaw.wav", false}, {"codecs/gsm610.wav", false},

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "tests/formats/reader_test_util.h"
@@ -167,6 +168,52 @@ TEST(MP4Reader, PlainAacConfigurationsAreTellable) {
     const TMP4File r = Read(name);
     EXPECT_TRUE(AACConfigIsPlain(r.DecoderConfig, r.SampleRate)) << name;
   }
+}
+
+TEST(MP4Reader, AnnouncedSbrGivesTheRateTheDecoderGives) {
+  // SBR announced by a sync extension behind AAC-LC at 22.05 kHz: the
+  // decoder gives 44.1 kHz, and so does the reader; the track still counts
+  // in 22.05 kHz units.
+  const TMP4File e = Read("explicit-sbr.m4a");
+  ASSERT_TRUE(e.Valid);
+  EXPECT_EQ(e.SampleRate, 44100u);
+  EXPECT_EQ(e.ChannelCount, 2);
+  EXPECT_EQ(e.TimeScale, 22050u);
+  EXPECT_EQ(e.EncoderDelay, 1024u);
+  EXPECT_EQ(e.PlayableUnits, 8104u);
+  EXPECT_EQ(e.PlayableFrames(), 16208u);
+  EXPECT_FALSE(AACConfigIsPlain(e.DecoderConfig, e.SampleRate));
+  // SBR that only the stream shows: the headers give the core rate.
+  const TMP4File i = Read("implicit-sbr.m4a");
+  ASSERT_TRUE(i.Valid);
+  EXPECT_EQ(i.SampleRate, 22050u);
+  EXPECT_EQ(i.PlayableFrames(), 8104u);
+  EXPECT_EQ(i.DurationSectors(), e.DurationSectors());
+  // Hierarchical signalling (object type 5: core 22050 Hz, stereo, output
+  // 44100, then LC) in place of the sync extension, same length.
+  Bytes file = ReadAll(Fixture("codecs/explicit-sbr.m4a"));
+  const Bytes sync = {0x13, 0x90, 0x56, 0xE5, 0xA0}, hierarchical = {0x2B, 0x92, 0x08, 0x00, 0x00};
+  auto at = std::search(file.begin(), file.end(), sync.begin(), sync.end());
+  ASSERT_NE(at, file.end());
+  std::copy(hierarchical.begin(), hierarchical.end(), at);
+  TMP4File h;
+  h.ReadFileInfo(file);
+  ASSERT_TRUE(h.Valid);
+  EXPECT_EQ(h.SampleRate, 44100u);
+  EXPECT_EQ(h.ChannelCount, 2);
+  // A sync extension that marks SBR absent (ffmpeg's encoder writes one):
+  // the core rate.
+  const Bytes absent = {0x13, 0x90, 0x56, 0xE5, 0x00};
+  std::copy(absent.begin(), absent.end(), at);
+  h.ReadFileInfo(file);
+  EXPECT_EQ(h.SampleRate, 22050u);
+  // Cut short: SBR present at an escaped rate (index 15), but the
+  // configuration ends inside the 24 bits of that rate. The core rate,
+  // nothing read beyond.
+  const Bytes cut = {0x13, 0x90, 0x56, 0xE5, 0xF8};
+  std::copy(cut.begin(), cut.end(), at);
+  h.ReadFileInfo(file);
+  EXPECT_EQ(h.SampleRate, 22050u);
 }
 
 }  // namespace cv
